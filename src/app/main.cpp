@@ -1,0 +1,35 @@
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "platform/AppInfo.h"
+#include "platform/qt/QtEventPump.h"
+#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/QtServices.h"
+#include "platform/qt/QtUdpSocket.h"
+#include "platform/qt/SignalWatcher.h"
+#include "shell/Mainform.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(kestrel::AppInfo::title());
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    kestrel::QtClock clock;
+    kestrel::QtEventPump pump(clock);
+    kestrel::QtSettingsStore settings;
+    kestrel::QtSerialPort serial(settings);
+    kestrel::QtUdpSocket udp;
+    kestrel::QtMessageBoxes messages;
+    kestrel::QtFileDialog fileDialog;
+    kestrel::QtProgramControl program(pump);
+    kestrel::Platform platform{clock, pump, serial, udp, messages, fileDialog, settings, program};
+
+    kestrel::Mainform form(platform);
+    messages.setParent(&form);
+    fileDialog.setParent(&form);
+    kestrel::SignalWatcher signalWatcher([&form] { form.close(); });
+
+    form.Form_Load();
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+namespace kestrel {
+
+// Error numbers a failed opening is classified into; the window's messages are
+// chosen by them.
+namespace CommError {
+inline constexpr int None = 0;
+inline constexpr int InvalidPortNumber = 8002;
+inline constexpr int PortAlreadyOpen = 8005;
+inline constexpr int HardwareNotAvailable = 8010;
+inline constexpr int DeviceNotOpen = 8012;
+inline constexpr int DeviceAlreadyOpen = 8013;
+inline constexpr int Unknown = 8000;
+}  // namespace CommError
+
+// Kind of the last communication event; only "receive" matters to the system.
+namespace CommEvent {
+inline constexpr int None = 0;
+inline constexpr int Receive = 2;
+}  // namespace CommEvent
+
+// Handshaking modes as the callers pass them (0 = none).
+namespace Handshaking {
+inline constexpr int None = 0;
+inline constexpr int XonXoff = 1;
+}  // namespace Handshaking
+
+// The window's serial control MSComm1: one numbered COM port.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Closes the port if open, then opens COM `portNumber` with a settings
+    // string such as "9600,N,8,1". Returns CommError::None or the failure's
+    // class; the port is open exactly when None is returned.
+    virtual int open(int portNumber, const QString& settings, int handshaking) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual int portNumber() const = 0;
+    virtual QString settings() const = 0;
+    // Changes the line settings of the open port in place (bit rate switch).
+    virtual bool setSettings(const QString& settings) = 0;
+    virtual void setHandshaking(int mode) = 0;
+    virtual void setBreak(bool on) = 0;
+
+    // Reads at most `maxBytes` waiting bytes (all of them when 0); never waits.
+    virtual QByteArray read(int maxBytes) = 0;
+    virtual void write(const QByteArray& bytes) = 0;
+    virtual int bytesWaiting() = 0;
+    // Bytes written but not yet on the line (our queue plus the driver's).
+    virtual int bytesQueuedForOutput() = 0;
+    virtual int lastEvent() const = 0;
+
+    // Called on the UI thread, from the event loop, when bytes have arrived.
+    virtual void setReceiveHandler(std::function<void()> handler) = 0;
+};
+
+}  // namespace kestrel

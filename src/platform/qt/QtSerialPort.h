@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QSerialPort>
+
+#include "../SerialPort.h"
+#include "../SettingsStore.h"
+
+namespace kestrel {
+
+// Pure rule: which of the window's failure classes a failed opening belongs
+// to. `accessDenied` tells a permission refusal from a device held (locked or
+// opened exclusively) by another process, which Qt reports alike.
+int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
+
+// MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
+// caller that polls the port without pumping events still sees its bytes.
+class QtSerialPort final : public SerialPort {
+public:
+    explicit QtSerialPort(const SettingsStore& settings);
+    ~QtSerialPort() override;
+
+    int open(int portNumber, const QString& settings, int handshaking) override;
+    void close() override;
+    bool isOpen() const override { return port_.isOpen(); }
+    int portNumber() const override { return portNumber_; }
+    QString settings() const override { return settings_; }
+    bool setSettings(const QString& settings) override;
+    void setHandshaking(int mode) override;
+    void setBreak(bool on) override;
+
+    QByteArray read(int maxBytes) override;
+    void write(const QByteArray& bytes) override;
+    int bytesWaiting() override;
+    int bytesQueuedForOutput() override;
+    int lastEvent() const override { return lastEvent_; }
+    void setReceiveHandler(std::function<void()> handler) override {
+        handler_ = std::move(handler);
+    }
+
+    QString devicePath() const { return port_.portName(); }
+
+private:
+    void onReadyRead();
+    void pullFromDevice();
+    int kernelBytes(unsigned long request) const;
+    bool applySettings(const QString& settings);
+
+    const SettingsStore& store_;
+    QSerialPort port_;
+    int portNumber_ = 0;
+    QString settings_;
+    int lastEvent_ = CommEvent::None;
+    bool pulling_ = false;
+    bool notifyPosted_ = false;
+    std::function<void()> handler_;
+};
+
+}  // namespace kestrel

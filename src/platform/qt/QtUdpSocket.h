@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QUdpSocket>
+
+#include "../UdpSocket.h"
+
+namespace kestrel {
+
+// Winsock1 on QUdpSocket. Each arriving datagram raises the arrival handler
+// once, as the socket control's data-arrival event did.
+class QtUdpSocket final : public UdpSocket {
+public:
+    QtUdpSocket();
+
+    UdpBindResult bind(quint16 localPort) override;
+    void setRemoteHost(const QString& host) override { remoteHost_ = host; }
+    QString remoteHost() const override { return remoteHost_; }
+    void setRemotePort(quint16 port) override { remotePort_ = port; }
+    quint16 remotePort() const override { return remotePort_; }
+    bool send(const QByteArray& datagram, QString* error) override;
+    bool hasPendingDatagram() override { return socket_.hasPendingDatagrams(); }
+    ReceivedDatagram readDatagram() override;
+    void setArrivalHandler(std::function<void()> handler) override {
+        handler_ = std::move(handler);
+    }
+
+private:
+    void onReadyRead();
+
+    QUdpSocket socket_;
+    QString remoteHost_;
+    quint16 remotePort_ = 0;
+    std::function<void()> handler_;
+};
+
+}  // namespace kestrel

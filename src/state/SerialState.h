@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kestrel {
+
+// The serial link's variables: port choice, command exchange, and what the
+// drive's packets told us.
+struct SerialState {
+    // Port management.
+    int CommPortNumber = 1;  // 0 = no port
+    QString CommSettings = QStringLiteral("9600,N,8,1");
+
+    // Command exchange and packet collection.
+    QByteArray RxBuffer;  // last complete reply (with its CR) or drive packet
+    QString CommandText;  // sent next by SendCommand, without its CR
+    bool CommandBusy = false;
+    bool PacketInProgress = false;
+    double CommandStartTime = 0.0;  // clock seconds; start of the 0.5 s time-out
+    bool InOnComm = false;
+
+    // What the drive reported.
+    bool QTSent = false;
+    int BootLoaderVersion = 0;
+    int DriveRevNumber = 0;
+    QString RevSuffix;
+};
+
+}  // namespace kestrel

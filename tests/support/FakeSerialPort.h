@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <vector>
+
+#include "SimTime.h"
+#include "platform/SerialPort.h"
+
+namespace kestrel::testing {
+
+// What sits at the other end of the fake serial line (the simulated drive, or
+// a test's own script).
+class SerialPeer {
+public:
+    virtual ~SerialPeer() = default;
+    // Bytes that have just left the host's port, at the current sim time.
+    virtual void hostBytes(const QByteArray& bytes) = 0;
+    // The host changed the line settings (e.g. the bit rate).
+    virtual void hostSettingsChanged(const QString& /*settings*/) {}
+};
+
+// MSComm1 on simulated time. Written bytes leave one character time apart at
+// the line's bit rate; the output count falls as they go. Bytes from the
+// drive raise a receive notice that only an event pass delivers.
+class FakeSerialPort final : public SerialPort {
+public:
+    explicit FakeSerialPort(SimTime& time) : time_(time) {}
+
+    // Which COM numbers exist and what opening them gives (0 = opens).
+    void setOpenResult(int portNumber, int error) { openResults_[portNumber] = error; }
+    void setPeer(SerialPeer* peer) { peer_ = peer; }
+
+    // The drive side: bytes arrive at the host's port now.
+    void receiveFromDrive(const QByteArray& bytes);
+    // Bytes that reached the drive side so far, and their times.
+    const QByteArray& transmitted() const { return transmitted_; }
+    void clearTransmitted() { transmitted_.clear(); }
+
+    struct Opening {
+        int portNumber;
+        QString settings;
+        int handshaking;
+        int error;
+    };
+    const std::vector<Opening>& openings() const { return openings_; }
+    QStringList settingsHistory() const { return settingsHistory_; }
+    int closeCount() const { return closeCount_; }
+    bool breakOn() const { return break_; }
+
+    int open(int portNumber, const QString& settings, int handshaking) override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+    int portNumber() const override { return portNumber_; }
+    QString settings() const override { return settings_; }
+    bool setSettings(const QString& settings) override;
+    void setHandshaking(int mode) override { handshaking_ = mode; }
+    void setBreak(bool on) override { break_ = on; }
+    QByteArray read(int maxBytes) override;
+    void write(const QByteArray& bytes) override;
+    int bytesWaiting() override { return static_cast<int>(input_.size()); }
+    int bytesQueuedForOutput() override { return queued_; }
+    int lastEvent() const override { return lastEvent_; }
+    void setReceiveHandler(std::function<void()> handler) override {
+        handler_ = std::move(handler);
+    }
+    int handshaking() const { return handshaking_; }
+
+private:
+    SimTime& time_;
+    SerialPeer* peer_ = nullptr;
+    QMap<int, int> openResults_;
+    bool open_ = false;
+    int portNumber_ = 0;
+    QString settings_;
+    int handshaking_ = 0;
+    bool break_ = false;
+    QByteArray input_;
+    QByteArray transmitted_;
+    int queued_ = 0;
+    double lineFreeAt_ = 0.0;
+    int generation_ = 0;
+    int lastEvent_ = CommEvent::None;
+    bool noticePending_ = false;
+    int closeCount_ = 0;
+    std::vector<Opening> openings_;
+    QStringList settingsHistory_;
+    std::function<void()> handler_;
+};
+
+}  // namespace kestrel::testing

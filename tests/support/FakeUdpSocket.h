@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <deque>
+#include <vector>
+
+#include "SimTime.h"
+#include "platform/UdpSocket.h"
+
+namespace kestrel::testing {
+
+class UdpPeer {
+public:
+    virtual ~UdpPeer() = default;
+    // A datagram the host sent, arriving at host:port now.
+    virtual void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) = 0;
+};
+
+// Winsock1 on simulated time: sent datagrams reach the peer after a short
+// latency; each datagram from the network raises one arrival notice.
+class FakeUdpSocket final : public UdpSocket {
+public:
+    explicit FakeUdpSocket(SimTime& time) : time_(time) {}
+
+    void setBindResult(UdpBindResult result) { bindResult_ = std::move(result); }
+    void setPeer(UdpPeer* peer) { peer_ = peer; }
+    // A datagram from `sender` arrives at the host now.
+    void receiveFromNetwork(const QByteArray& datagram, const QString& sender);
+
+    struct Sent {
+        double time;
+        QString host;
+        quint16 port;
+        QByteArray data;
+    };
+    const std::vector<Sent>& sent() const { return sent_; }
+    void clearSent() { sent_.clear(); }
+    int boundPort() const { return boundPort_; }
+    double latency = 200e-6;
+
+    UdpBindResult bind(quint16 localPort) override;
+    void setRemoteHost(const QString& host) override { remoteHost_ = host; }
+    QString remoteHost() const override { return remoteHost_; }
+    void setRemotePort(quint16 port) override { remotePort_ = port; }
+    quint16 remotePort() const override { return remotePort_; }
+    bool send(const QByteArray& datagram, QString* error) override;
+    bool hasPendingDatagram() override { return !inbox_.empty(); }
+    ReceivedDatagram readDatagram() override;
+    void setArrivalHandler(std::function<void()> handler) override {
+        handler_ = std::move(handler);
+    }
+
+private:
+    SimTime& time_;
+    UdpPeer* peer_ = nullptr;
+    UdpBindResult bindResult_;
+    int boundPort_ = -1;
+    QString remoteHost_;
+    quint16 remotePort_ = 0;
+    std::deque<ReceivedDatagram> inbox_;
+    std::vector<Sent> sent_;
+    std::function<void()> handler_;
+};
+
+}  // namespace kestrel::testing
