@@ -29,7 +29,8 @@ QPixmap drawLogo(int width, int height) {
     p.setBrush(QColor(0x2B, 0x3A, 0x4A));
     p.drawEllipse(QPointF(h * 1.18, h * 0.14), h * 0.07, h * 0.07);
 
-    QFont name(QStringLiteral("Sans Serif"));
+    QFont name;
+    name.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Sans Serif")});
     name.setStyleHint(QFont::SansSerif);
     name.setBold(true);
     name.setPixelSize(static_cast<int>(h * 0.42));
@@ -40,12 +41,12 @@ QPixmap drawLogo(int width, int height) {
 
     QFont tag = name;
     tag.setBold(false);
-    tag.setPixelSize(static_cast<int>(h * 0.22));
-    tag.setLetterSpacing(QFont::PercentageSpacing, 130);
+    tag.setPixelSize(static_cast<int>(h * 0.2));
+    tag.setLetterSpacing(QFont::PercentageSpacing, 108);
     p.setFont(tag);
     p.setPen(QColor(0xC0, 0x5A, 0x1E));
     p.drawText(QRectF(h * 1.38, h * 0.62, width - h * 1.38, h * 0.36), Qt::AlignLeft | Qt::AlignTop,
-               QStringLiteral("PRO  FIRMWARE"));
+               QStringLiteral("PRO FIRMWARE"));
     return pixmap;
 }
 

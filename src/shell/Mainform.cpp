@@ -31,7 +31,11 @@ QRect twips(int left, int top, int width, int height) {
 }
 
 QFont baseFont(bool bold) {
-    QFont font(QStringLiteral("Sans Serif"));
+    // Metrics close to the classic dialog font the layout was drawn for, so
+    // captions fit their twip-sized boxes; any sans-serif font will do.
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Helvetica"), QStringLiteral("Sans Serif")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setBold(bold);
