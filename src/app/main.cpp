@@ -30,6 +30,9 @@ int main(int argc, char* argv[]) {
     kestrel::SignalWatcher signalWatcher([&form] { form.close(); });
 
     form.Form_Load();
+    if (program.ended()) {
+        return 0;  // a signal arrived while start-up showed a message
+    }
     form.show();
     return QApplication::exec();
 }

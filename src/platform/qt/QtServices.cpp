@@ -61,6 +61,7 @@ FileDialogResult QtFileDialog::getOpenFileName(const QString& title, const QStri
 }
 
 void QtProgramControl::endProgram() {
+    ended_ = true;
     if (pump_.depth() == 0) {
         QCoreApplication::exit(0);
         return;

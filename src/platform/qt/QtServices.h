@@ -49,9 +49,11 @@ class QtProgramControl final : public ProgramControl {
 public:
     explicit QtProgramControl(const QtEventPump& pump) : pump_(pump) {}
     void endProgram() override;
+    bool ended() const { return ended_; }
 
 private:
     const QtEventPump& pump_;
+    bool ended_ = false;
 };
 
 }  // namespace kestrel
