@@ -1,6 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <span>
+
+#include "platform/WindowView.h"
+#include "state/DriveState.h"
+#include "state/FirmwareState.h"
 
 namespace kestrel {
 
@@ -12,5 +17,33 @@ struct DriveModelInfo {
 };
 
 DriveModelInfo lookupDriveModel(int code);
+
+// Shows the model and description of `DriveCode` in the drive frame. A code
+// the table does not know shows "Unknown" and clears the drive's model code,
+// so nothing later mistakes it for an identified drive.
+void DescribeDriveModel(int DriveCode, WindowView& view, DriveState& drive);
+
+// One row of the family table: the file model numbers it covers, the caption
+// it gives the file, and the drive model codes a file of the row may go into.
+struct DriveFamily {
+    std::span<const int> fileModels;
+    const char* caption;
+    bool captionAlways;  // false: the caption is written only when accepted
+    std::span<const int> acceptedDrives;
+};
+
+// The row whose file set holds `fileModel`, or nullptr.
+const DriveFamily* findDriveFamily(int fileModel);
+std::span<const DriveFamily> driveFamilies();
+
+// Whether the file may be loaded into the drive. Drive code 0 (no drive
+// known) accepts any file. A file model number in no row is accepted too, and
+// the file is then shown as unknown: its model number and revision are reset.
+bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, WindowView& view,
+                      FirmwareState& firmware);
+
+// A revision number n as the window shows it: (n + 100) / 100 with two
+// decimals and always a point, so 5 gives "1.05" whatever the locale.
+QString DriveRevisionText(int revisionNumber);
 
 }  // namespace kestrel
