@@ -17,7 +17,7 @@ public:
     QString remoteHost() const override { return remoteHost_; }
     void setRemotePort(quint16 port) override { remotePort_ = port; }
     quint16 remotePort() const override { return remotePort_; }
-    bool send(const QByteArray& datagram, QString* error) override;
+    bool send(const QByteArray& datagram, QString* error = nullptr) override;
     bool hasPendingDatagram() override { return socket_.hasPendingDatagrams(); }
     ReceivedDatagram readDatagram() override;
     void setArrivalHandler(std::function<void()> handler) override {
