@@ -12,7 +12,7 @@ namespace kestrel {
 // The drive's address in txtIP: its check, the caption that shows it, the
 // switch to the Ethernet link and the Ping query.
 class DriveAddress {
-public:
+  public:
     DriveAddress(UdpSocket& socket, Waits& waits, MessageBoxes& messages, WindowView& view,
                  UdpState& state)
         : socket_(socket), waits_(waits), messages_(messages), view_(view), state_(state) {}
@@ -22,7 +22,7 @@ public:
     void optEthernet_Click();
     void Ping_Click();
 
-private:
+  private:
     UdpSocket& socket_;
     Waits& waits_;
     MessageBoxes& messages_;

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 #include "platform/UdpSocket.h"
@@ -8,21 +12,49 @@
 
 namespace kestrel {
 
-// The UDP command channel: command datagrams to the drive and the receive
-// dispatcher that sorts every arriving datagram into UdpState.
+// The UDP command channel: command datagrams to the drive at the address in
+// txtIP, the short reply wait, and the receive dispatcher that sorts every
+// arriving datagram into UdpState.
 class UdpChannel {
-public:
+  public:
+    // How long a command waits for its reply, in seconds.
+    static constexpr double ReplyWait = 0.1;
+
     UdpChannel(UdpSocket& socket, Clock& clock, EventPump& pump, WindowView& view, UdpState& state)
         : socket_(socket), clock_(clock), pump_(pump), view_(view), state_(state) {}
 
+    // Sends one command datagram: the first byte of DCLletter, BytesBack,
+    // then DCLdata from element 1 on (element 0 is a placeholder). Command
+    // texts are bytes, since one command letter is 0x8E. Returns false when
+    // nothing went out: silently when txtIP does not hold a valid address;
+    // when the socket refuses the datagram, lastSendError() says why and the
+    // status log shows it, so a technician can tell a refused send from a
+    // drive that does not answer.
+    bool UDPSendDCLpacket(QByteArrayView DCLletter, quint8 BytesBack, QByteArrayView DCLdata);
+
+    // Sends the whole command text OutString and waits, delivering window
+    // events, until UDPReplyData holds at least BytesBack bytes or ReplyWait
+    // has passed. Judging the reply is the caller's. Returns false when the
+    // command did not go out; a refused send returns at once.
+    bool UDP_DCLcommand(QByteArrayView OutString, quint8 BytesBack);
+
+    // The socket's data-arrival event.
     void Winsock1_DataArrival();
 
-private:
+    // Why the socket refused the last command datagram; empty when the last
+    // call did not reach the socket or the socket took it.
+    QString lastSendError() const { return lastSendError_; }
+
+  private:
+    bool replyComplete(quint8 bytesBack) const;
+    void storeText(QByteArrayView text);
+
     UdpSocket& socket_;
     Clock& clock_;
     EventPump& pump_;
     WindowView& view_;
     UdpState& state_;
+    QString lastSendError_;
 };
 
 }  // namespace kestrel
