@@ -111,10 +111,14 @@ void UdpChannelTest::smallReplyEndsAfterOnePass() {
     QFETCH(int, bytesBack);
     EthernetWindow w;  // the drive never answers "Q"
     const long long passes = w.tp.time.passes;
+    const long long blockingWaits = w.tp.time.blockingWaits;
+    const double start = w.tp.time.now();
 
     QVERIFY(w.channel().UDP_DCLcommand("Q", static_cast<quint8>(bytesBack)));
 
     QCOMPARE(w.tp.time.passes - passes, 1);
+    QCOMPARE(w.tp.time.blockingWaits, blockingWaits);  // that pass did not sleep
+    QVERIFY(w.tp.time.now() <= start + w.tp.time.passStep);
     QCOMPARE(w.state().UDPReplyData, QByteArray(1, '\0'));
 }
 
