@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -55,17 +56,25 @@ QString proposedFirmwareName(const QString& folder) {
 
 QString rememberFirmwarePath(const QString& folder, const QString& path) {
     const QString target = recordPath(folder);
-    QSaveFile record(target);
-    // A folder we may not create files in may still hold a record we may replace.
-    record.setDirectWriteFallback(true);
-    if (record.open(QIODevice::WriteOnly)) {
-        record.write("\"" + path.toUtf8() + "\"\r\n");
-        if (record.commit()) {
-            return {};
+    QString reason;
+    if (!QFileInfo(folder).isDir()) {
+        // The system's own "not a directory" would not say which one.
+        reason = QStringLiteral("the folder \"%1\" is missing and cannot be created")
+                     .arg(QDir::toNativeSeparators(folder));
+    } else {
+        QSaveFile record(target);
+        // A folder we may not create files in may still hold a record we may replace.
+        record.setDirectWriteFallback(true);
+        if (record.open(QIODevice::WriteOnly)) {
+            record.write("\"" + path.toUtf8() + "\"\r\n");
+            if (record.commit()) {
+                return {};
+            }
         }
+        reason = record.errorString();
     }
     return QStringLiteral("Cannot remember the firmware file's path in \"%1\": %2")
-        .arg(QDir::toNativeSeparators(target), record.errorString());
+        .arg(QDir::toNativeSeparators(target), reason);
 }
 
 }  // namespace kestrel
