@@ -19,6 +19,9 @@ struct SerialState {
     bool PacketInProgress = false;
     double CommandStartTime = 0.0;  // clock seconds; start of the 0.5 s time-out
     bool InOnComm = false;
+    // RxBuffer holds a complete drive packet that the receive handler has not
+    // acted on yet; each packet is acted on once.
+    bool packetPending = false;
 
     // What the drive reported.
     bool QTSent = false;
