@@ -43,6 +43,7 @@ class UdpChannelTest : public QObject {
     void commandOnTheWire_data();
     void commandOnTheWire();
     void placeholderIsNeverSent();
+    void degenerateCommands();
     void smallReplyEndsAfterOnePass_data();
     void smallReplyEndsAfterOnePass();
     void fullReplyEndsTheWait();
@@ -99,6 +100,19 @@ void UdpChannelTest::placeholderIsNeverSent() {
     QVERIFY(w.channel().UDPSendDCLpacket("B", 0, "X5827"));
     QCOMPARE(w.tp.udp.sent().size(), 1u);
     QCOMPARE(w.tp.udp.sent().front().data, QByteArray::fromHex("0008420035383237"));
+}
+
+void UdpChannelTest::degenerateCommands() {
+    EthernetWindow w;
+    const double start = w.tp.time.now();
+    // No command text at all: nothing to send and nothing to wait for.
+    QVERIFY(!w.channel().UDP_DCLcommand("", 2));
+    QVERIFY(!w.channel().UDPSendDCLpacket("", 2, QByteArray(1, '\0')));
+    QVERIFY(w.tp.udp.sent().empty());
+    QCOMPARE(w.tp.time.now(), start);
+    // Data without even the placeholder sends the letter alone.
+    QVERIFY(w.channel().UDPSendDCLpacket("S", 0, QByteArray()));
+    QCOMPARE(w.tp.udp.sent().back().data, bytes({0x00, 0x08, 0x53, 0x00}));
 }
 
 void UdpChannelTest::smallReplyEndsAfterOnePass_data() {
