@@ -110,14 +110,6 @@ void DriveAddressTest::pingOutcomes_data() {
     QTest::newRow("silent") << QByteArray() << kNoResponse;
     QTest::newRow("three bytes") << bytes({0x00, 0x00, 0x01}) << kNoResponse;
     QTest::newRow("build only") << bytes({0x00, 0x00, 0x01, 0x2C}) << kResponded + "300";
-    QTest::newRow("nine bytes") << bytes({0x00, 0x00, 0x01, 0x2C, 0x00, 0x11, 0x22, 0x33, 0x44})
-                                << kResponded + "300";
-    QTest::newRow("build and MAC")
-        << bytes({0x00, 0x00, 0x01, 0x2C, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55})
-        << kResponded + "300. MAC ID = 0-11-22-33-44-55";
-    QTest::newRow("MAC without leading zeros")
-        << bytes({0x00, 0x01, 0x00, 0x00, 0x00, 0x11, 0x0A, 0xFF, 0x2B, 0x03})
-        << kResponded + "65536. MAC ID = 0-11-A-FF-2B-3";
     QTest::newRow("build of 2^31 and more")
         << bytes({0x80, 0x00, 0x00, 0x2A, 0x00, 0x11, 0x0A, 0xFF, 0x2B, 0x03})
         << kResponded + "2147483690. MAC ID = 0-11-A-FF-2B-3";

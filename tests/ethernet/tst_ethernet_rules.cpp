@@ -27,8 +27,6 @@ class EthernetRules : public QObject {
     void datagramType_data();
     void datagramType();
     void driveTypes();
-    void commandDatagram_data();
-    void commandDatagram();
     void pingAnswer_data();
     void pingAnswer();
 };
@@ -114,33 +112,6 @@ void EthernetRules::driveTypes() {
     QVERIFY(!isDriveType(0x0808));
     QCOMPARE(driveQuery(), bytes({0x00, 0x63, 0x00}));
     QCOMPARE(envelope(DatagramType::Start), bytes({0x00, 0x12}));
-}
-
-void EthernetRules::commandDatagram_data() {
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("bytesBack");
-    QTest::addColumn<QByteArray>("datagram");
-
-    QTest::newRow("identity") << QByteArray("C") << 2 << bytes({0x00, 0x08, 0x43, 0x02});
-    QTest::newRow("minor revision")
-        << QByteArray("\x8Ey") << 4 << bytes({0x00, 0x08, 0x8E, 0x04, 0x79});
-    QTest::newRow("three characters")
-        << QByteArray("PR5") << 0 << bytes({0x00, 0x08, 0x50, 0x00, 0x52, 0x35});
-    QTest::newRow("255 reply bytes") << QByteArray("S") << 255 << bytes({0x00, 0x08, 0x53, 0xFF});
-    QTest::newRow("zero byte inside")
-        << QByteArray("A\0B", 3) << 1 << bytes({0x00, 0x08, 0x41, 0x01, 0x00, 0x42});
-}
-
-void EthernetRules::commandDatagram() {
-    QFETCH(QByteArray, command);
-    QFETCH(int, bytesBack);
-    QFETCH(QByteArray, datagram);
-    const QByteArray data = commandData(command);
-    QCOMPARE(data.size(), command.size());
-    QCOMPARE(data.at(0), '\0');
-    QCOMPARE(kestrel::commandDatagram(command.at(0), static_cast<quint8>(bytesBack),
-                                      QByteArrayView(data).sliced(1)),
-             datagram);
 }
 
 void EthernetRules::pingAnswer_data() {

@@ -76,6 +76,9 @@ void UdpChannelTest::commandOnTheWire_data() {
     QTest::newRow("twelve characters")
         << QByteArray("Xabcdefghijk") << 0
         << QByteArray::fromHex("00085800") + QByteArray("abcdefghijk");
+    QTest::newRow("255 reply bytes") << QByteArray("S") << 255 << bytes({0x00, 0x08, 0x53, 0xFF});
+    QTest::newRow("zero byte inside")
+        << QByteArray("A\0B", 3) << 1 << bytes({0x00, 0x08, 0x41, 0x01, 0x00, 0x42});
 }
 
 void UdpChannelTest::commandOnTheWire() {
