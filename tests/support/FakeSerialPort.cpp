@@ -68,17 +68,18 @@ void FakeSerialPort::write(const QByteArray& bytes) {
     const auto line = parseLineSettings(settings_);
     const double perByte = line ? characterSeconds(*line) : 10.0 / 9600;
     const int generation = generation_;
+    const QString settings = settings_;
     for (char byte : bytes) {
         lineFreeAt_ = std::max(lineFreeAt_, time_.now()) + perByte;
         ++queued_;
-        time_.at(lineFreeAt_, [this, byte, generation] {
+        time_.at(lineFreeAt_, [this, byte, generation, settings] {
             if (generation != generation_) {
                 return;
             }
             --queued_;
             transmitted_.append(byte);
             if (peer_) {
-                peer_->hostBytes(QByteArray(1, byte));
+                peer_->hostBytesWritten(QByteArray(1, byte), settings);
             }
         });
     }

@@ -19,6 +19,11 @@ public:
     virtual void hostBytes(const QByteArray& bytes) = 0;
     // The host changed the line settings (e.g. the bit rate).
     virtual void hostSettingsChanged(const QString& /*settings*/) {}
+    // The same bytes with the settings they were written under: a change of
+    // settings does not touch bytes already queued. By default just hostBytes.
+    virtual void hostBytesWritten(const QByteArray& bytes, const QString& /*settings*/) {
+        hostBytes(bytes);
+    }
 };
 
 // MSComm1 on simulated time. Written bytes leave one character time apart at

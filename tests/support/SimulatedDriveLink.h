@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "Doubles.h"
+#include "SimulatedDrive.h"
+
+namespace kestrel::testing {
+
+// The simulated drive attached to a TestPlatform's serial port and UDP socket,
+// on the platform's simulated time: what the host writes reaches the drive one
+// character time apart, and the drive's bytes reach the host's port one
+// character time apart at the drive's bit rate; its datagrams come from its
+// own address. The same protocol engine runs in `kestrel-drive-sim`.
+//
+//   TestPlatform tp;
+//   SimulatedDriveLink drive(tp, options);   // before the window opens the port
+//   Mainform form(tp.platform);
+//   drive.powerUp();
+//   ... run the download ...
+//   QVERIFY2(drive.lastVerdict() && drive.lastVerdict()->identical,
+//   qPrintable(drive.transcriptText()));
+class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
+  public:
+    explicit SimulatedDriveLink(TestPlatform& platform, drivesim::DriveOptions options = {});
+    ~SimulatedDriveLink() override;
+    SimulatedDriveLink(const SimulatedDriveLink&) = delete;
+    SimulatedDriveLink& operator=(const SimulatedDriveLink&) = delete;
+
+    // The drive is switched on (again) and sends its power-up packet.
+    void powerUp() { drive_.powerUp(); }
+    // The drive sends these bytes as text on the serial line.
+    void sendSerial(const QByteArray& bytes) { drive_.sendSerial(bytes); }
+
+    drivesim::SimulatedDrive& drive() { return drive_; }
+    const drivesim::Transcript& transcript() const { return drive_.transcript(); }
+    QString transcriptText() const { return drive_.transcriptText(); }
+    const std::vector<drivesim::Verdict>& verdicts() const { return drive_.verdicts(); }
+    std::optional<drivesim::Verdict> lastVerdict() const { return drive_.lastVerdict(); }
+    // The address the drive answers from and the host must send to.
+    QString address() const { return drive_.options().ipAddress; }
+    // Datagrams the host sent elsewhere than the drive's address and port.
+    int misaddressedDatagrams() const { return misaddressed_; }
+
+    void hostBytes(const QByteArray& bytes) override;
+    void hostBytesWritten(const QByteArray& bytes, const QString& settings) override;
+    void hostSettingsChanged(const QString& settings) override;
+    void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) override;
+
+  private:
+    class Clock final : public drivesim::Scheduler {
+      public:
+        explicit Clock(SimTime& time) : time_(time) {}
+        double now() const override { return time_.now(); }
+        void at(double time, std::function<void()> action) override {
+            time_.at(time, std::move(action));
+        }
+
+      private:
+        SimTime& time_;
+    };
+    class Wire final : public drivesim::DriveTransport {
+      public:
+        Wire(TestPlatform& platform, QString address)
+            : platform_(platform), address_(std::move(address)) {}
+        void deliverSerialByte(char byte) override {
+            platform_.serial.receiveFromDrive(QByteArray(1, byte));
+        }
+        void deliverDatagram(const QByteArray& datagram, const drivesim::Endpoint&) override {
+            platform_.udp.receiveFromNetwork(datagram, address_);
+        }
+
+      private:
+        TestPlatform& platform_;
+        QString address_;
+    };
+
+    TestPlatform& platform_;
+    Clock clock_;
+    Wire wire_;
+    drivesim::SimulatedDrive drive_;
+    int misaddressed_ = 0;
+};
+
+}  // namespace kestrel::testing
