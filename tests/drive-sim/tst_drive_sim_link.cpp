@@ -43,10 +43,15 @@ struct SerialHost {
             }
         }
     }
-    void send(const QByteArray& image) {
+    // False when the drive kept it from sending for a minute of simulated time.
+    [[nodiscard]] bool send(const QByteArray& image) {
+        const double giveUp = tp.time.now() + 60.0;
         qsizetype i = 0;
         int holding = 0;
         while (i < image.size()) {
+            if (tp.time.now() > giveUp) {
+                return false;
+            }
             poll();
             if (held && obeyXoff) {
                 longestHold = std::max(longestHold, ++holding);
@@ -57,6 +62,7 @@ struct SerialHost {
                 tp.serial.write(image.mid(i++, 1));
             }
         }
+        return true;
     }
     // Lets `seconds` of simulated time pass, listening.
     void listen(double seconds) {
@@ -140,7 +146,7 @@ void DriveSimLinkTest::aWholeSerialDownloadPacedByXonXoff() {
     QVERIFY(rig.tp.serial.setSettings(QStringLiteral("115200,N,8,1")));
     rig.host.listen(0.2);
 
-    rig.host.send(image);
+    QVERIFY2(rig.host.send(image), qPrintable(rig.link.transcriptText()));
     // Back to 9600 while the last byte is still on its way, as the updater does.
     QVERIFY(rig.tp.serial.bytesQueuedForOutput() > 0);
     QVERIFY(rig.tp.serial.setSettings(QStringLiteral("9600,N,8,1")));
@@ -174,7 +180,7 @@ void DriveSimLinkTest::aHostIgnoringXoffOverrunsTheBuffer() {
     options.blank = true;
     Rig rig(options);
     rig.host.obeyXoff = false;
-    rig.host.send(image);
+    QVERIFY2(rig.host.send(image), qPrintable(rig.link.transcriptText()));
     rig.host.listen(1.5);
     QVERIFY2(rig.link.lastVerdict(), qPrintable(rig.link.transcriptText()));
     // 9600 bit/s is 960 bytes a second against a drain of 4000: never full.
@@ -185,7 +191,7 @@ void DriveSimLinkTest::aHostIgnoringXoffOverrunsTheBuffer() {
     Rig rushed(options);
     rushed.tp.serial.setSettings(QStringLiteral("115200,N,8,1"));
     rushed.host.obeyXoff = false;
-    rushed.host.send(image);
+    QVERIFY(rushed.host.send(image));
     rushed.host.listen(1.5);
     const auto verdict = rushed.link.lastVerdict();
     QVERIFY(verdict);
@@ -201,7 +207,7 @@ void DriveSimLinkTest::aHostLeftAt9600GarblesTheImage() {
     Rig rig(options);
     rig.tp.serial.write("B5827\r");
     rig.host.listen(0.7);
-    rig.host.send(image);  // never switched to 115200
+    QVERIFY(rig.host.send(image));  // never switched to 115200
     rig.host.listen(1.5);
     const auto verdict = rig.link.lastVerdict();
     QVERIFY(verdict);

@@ -36,6 +36,7 @@ class DriveSimSerialTest : public QObject {
     void entersTheBootLoader_data();
     void entersTheBootLoader();
     void garblesBytesAtTheWrongBitRate();
+    void pacesTheHostWithXoffAndXon();
     void sendsDotsAtItsCadence_data();
     void sendsDotsAtItsCadence();
     void endsTheImageAfterASecondOfQuiet();
@@ -180,6 +181,38 @@ void DriveSimSerialTest::garblesBytesAtTheWrongBitRate() {
     bench.drive.powerUp();
     bench.time.advanceBy(0.1);
     QCOMPARE(bench.takeSerial(), QByteArray(4, '\0'));
+}
+
+void DriveSimSerialTest::pacesTheHostWithXoffAndXon() {
+    DriveOptions options;
+    options.rxBufferSize = 1000;
+    options.xoffLevel = 500;
+    options.xonLevel = 100;
+    options.drainRate = 1000;
+    options.dotEveryBytes = 0;
+    EngineBench bench(options);
+    enterBootLoader(bench);
+    // 600 bytes at 115200 bit/s: the buffer fills at 11520 bytes a second and
+    // drains at 1000, so XOFF comes about byte 548; the host goes on anyway.
+    const double perByte = 10.0 / 115200;
+    bench.type(testImage(600), 115200, 0.0);
+    const double lastByte = bench.time.now();
+    const double firstByte = lastByte - 599 * perByte;
+    QCOMPARE(bench.takeSerial(), QByteArray(1, 0x13));
+    // XON once the 600 bytes, less what drained while they came, are down to 100.
+    const double fill = 600 - (lastByte - firstByte) * 1000;
+    bench.time.advanceTo(lastByte + (fill - 100) / 1000 - 0.001);
+    QVERIFY(bench.serial.empty());
+    bench.time.advanceTo(lastByte + (fill - 100) / 1000 + perByte + 1e-9);
+    QCOMPARE(bench.serial.size(), size_t(1));
+    QCOMPARE(bench.serial.front().data, QByteArray(1, 0x11));
+    QCOMPARE(bench.serial.front().time, lastByte + (fill - 100) / 1000 + perByte);
+    bench.time.advanceBy(1.5);
+    const auto verdict = bench.drive.lastVerdict();
+    QVERIFY(verdict);
+    QCOMPARE(verdict->xoffsSent, 1);
+    QCOMPARE(verdict->overruns, 0);
+    QCOMPARE(verdict->bytesReceived, 600);
 }
 
 void DriveSimSerialTest::sendsDotsAtItsCadence_data() {

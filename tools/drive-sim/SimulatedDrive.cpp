@@ -322,6 +322,8 @@ void SimulatedDrive::imageByte(char byte, bool garbled, bool lost) {
     fill_ += 1.0;
     r.received.append(byte);
     if (options_.dotEveryBytes > 0 && r.received.size() % options_.dotEveryBytes == 0) {
+        note(Link::Serial, TranscriptEntry::Kind::ToHost,
+             QStringLiteral("\".\" after %1 bytes").arg(r.received.size()));
         sendSerialAt(scheduler_.now(), ".");
     }
     if (!held_ && fill_ + kEpsilon >= options_.xoffLevel) {

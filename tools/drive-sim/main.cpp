@@ -126,7 +126,12 @@ int main(int argc, char* argv[]) {
     ProgramTransport transport(pty, udp);
     SimulatedDrive drive(scheduler, transport, options.drive);
 
-    auto finish = [&drive] {
+    bool finished = false;
+    auto finish = [&drive, &finished] {
+        if (finished) {
+            return;  // a signal after "quit", or a second verdict's linger
+        }
+        finished = true;
         const auto verdict = drive.lastVerdict();
         if (!verdict) {
             printLine(stdout, QStringLiteral("result: no image"));
