@@ -52,6 +52,10 @@ public:
     virtual QByteArray read(int maxBytes) = 0;
     virtual void write(const QByteArray& bytes) = 0;
     virtual int bytesWaiting() = 0;
+    // Blocks until a byte is waiting or `seconds` have passed, delivering no
+    // window event meanwhile: for a reply wait that must not let other
+    // handlers run, yet should not spin.
+    virtual void waitForBytes(double seconds) = 0;
     // Bytes written but not yet on the line (our queue plus the driver's).
     virtual int bytesQueuedForOutput() = 0;
     virtual int lastEvent() const = 0;

@@ -43,10 +43,17 @@ bool SerialExchange::SendCommand(bool WaitReply) {
     serial_.CommandStartTime = clock_.now();
     QByteArray reply;
     while (reply.isEmpty() || reply.back() != CR) {
-        reply += port_.read(1);
+        const QByteArray read = port_.read(1);
+        reply += read;
         if (packetOverdue()) {
             view_.appendStatus(QStringLiteral("Comm Port Timeout sending command\r\n"));
             return false;
+        }
+        if (read.isEmpty()) {
+            // Sleep on the port itself until the drive's next byte or the
+            // time-out; nothing else is delivered meanwhile.
+            port_.waitForBytes(serial_.CommandStartTime + DrivePacket::CompletionSeconds -
+                               clock_.now());
         }
     }
     if (!IsRejectedReply(reply)) {

@@ -160,6 +160,19 @@ void SerialPlatformTest::opensARealPseudoTerminalAndMovesBytes() {
     QCOMPARE(port.read(1), QByteArray("\xFF"));
     QCOMPARE(port.read(0), QByteArray("\x05\x37"));
 
+    // A reader can sleep on the port: until the time is up when nothing
+    // comes, and only until the byte when one is there.
+    QElapsedTimer slept;
+    slept.start();
+    port.waitForBytes(0.05);
+    QVERIFY(slept.elapsed() >= 49);
+    QCOMPARE(port.bytesWaiting(), 0);
+    QCOMPARE(::write(pty.master, "\r", 1), ssize_t(1));
+    slept.restart();
+    port.waitForBytes(5.0);
+    QVERIFY(slept.elapsed() < 4000);
+    QCOMPARE(port.read(0), QByteArray("\r"));
+
     // ...and raise the receive handler when the event loop runs.
     int notices = 0;
     port.setReceiveHandler([&] { ++notices; });

@@ -208,6 +208,9 @@ void SerialExchangeTest::replyTimeOutIsExact() {
         QVERIFY(b.tp.time.now() - start > 0.5);
         QVERIFY(b.tp.time.now() - start < 0.501);
     }
+    // The wait slept on the port between the drive's bytes instead of spinning.
+    QVERIFY(b.tp.serial.blockingWaits > 0);
+    QVERIFY(b.tp.serial.blockingWaits < 20);
     QVERIFY(!b.serial().CommandBusy);
 }
 

@@ -61,6 +61,17 @@ QByteArray FakeSerialPort::read(int maxBytes) {
     return taken;
 }
 
+void FakeSerialPort::waitForBytes(double seconds) {
+    if (!open_ || !input_.isEmpty() || seconds <= 0) {
+        return;
+    }
+    ++blockingWaits;
+    const double deadline = time_.now() + seconds;
+    while (input_.isEmpty() && time_.now() < deadline) {
+        time_.advanceTo(std::min(deadline, time_.nextActionTime()));
+    }
+}
+
 void FakeSerialPort::write(const QByteArray& bytes) {
     if (!open_) {
         return;

@@ -65,12 +65,17 @@ public:
     QByteArray read(int maxBytes) override;
     void write(const QByteArray& bytes) override;
     int bytesWaiting() override { return static_cast<int>(input_.size()); }
+    // Moves the clock to the next scheduled action (which may bring a byte)
+    // or by `seconds`, whichever is first; delivers no notification.
+    void waitForBytes(double seconds) override;
     int bytesQueuedForOutput() override { return queued_; }
     int lastEvent() const override { return lastEvent_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }
     int handshaking() const { return handshaking_; }
+    // How often a reader blocked in waitForBytes (a reader that spins does not).
+    long long blockingWaits = 0;
 
 private:
     SimTime& time_;

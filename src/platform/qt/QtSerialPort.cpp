@@ -1,6 +1,8 @@
 #include "QtSerialPort.h"
 
 #include <QFileInfo>
+#include <algorithm>
+#include <cmath>
 #include <QMetaObject>
 #include <cerrno>
 
@@ -140,15 +142,15 @@ int QtSerialPort::kernelBytes(unsigned long request) const {
     return 0;
 }
 
-void QtSerialPort::pullFromDevice() {
-    if (!port_.isOpen() || kernelBytes(FIONREAD) <= 0) {
+void QtSerialPort::pullFromDevice(int timeoutMs) {
+    if (!port_.isOpen() || (timeoutMs <= 0 && kernelBytes(FIONREAD) <= 0)) {
         return;
     }
     // QSerialPort emits readyRead from inside this call; the receive handler
     // must not run nested in a reader, so the notice is deferred to the
     // event loop instead.
     pulling_ = true;
-    port_.waitForReadyRead(0);
+    port_.waitForReadyRead(timeoutMs);
     pulling_ = false;
     if (port_.bytesAvailable() > 0 && !notifyPosted_ && handler_) {
         notifyPosted_ = true;
@@ -189,6 +191,12 @@ int QtSerialPort::bytesWaiting() {
         return 0;
     }
     return static_cast<int>(port_.bytesAvailable()) + kernelBytes(FIONREAD);
+}
+
+void QtSerialPort::waitForBytes(double seconds) {
+    if (port_.isOpen() && port_.bytesAvailable() == 0 && seconds > 0) {
+        pullFromDevice(std::max(1, static_cast<int>(std::ceil(seconds * 1000.0))));
+    }
 }
 
 int QtSerialPort::bytesQueuedForOutput() {

@@ -31,6 +31,7 @@ public:
     QByteArray read(int maxBytes) override;
     void write(const QByteArray& bytes) override;
     int bytesWaiting() override;
+    void waitForBytes(double seconds) override;
     int bytesQueuedForOutput() override;
     int lastEvent() const override { return lastEvent_; }
     void setReceiveHandler(std::function<void()> handler) override {
@@ -41,7 +42,7 @@ public:
 
 private:
     void onReadyRead();
-    void pullFromDevice();
+    void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;
     bool applySettings(const QString& settings);
 
