@@ -6,7 +6,7 @@
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtServices.h"
 #include "platform/qt/QtUdpSocket.h"
-#include "platform/qt/SignalWatcher.h"
+#include "platform/SignalWatcher.h"
 #include "shell/Mainform.h"
 
 int main(int argc, char* argv[]) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Doubles.h"
+#include "Bytes.h"
 
 namespace kestrel::testing {
 
@@ -52,13 +53,5 @@ class ScriptedUdpDrive final : public UdpPeer {
     QString address_;
     QMap<QByteArray, Answer> script_;
 };
-
-inline QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 }  // namespace kestrel::testing

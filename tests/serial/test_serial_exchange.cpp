@@ -6,19 +6,12 @@
 
 #include "Doubles.h"
 #include "shell/Mainform.h"
+#include "Bytes.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 const QByteArray kPowerUp55 = bytes({0xFF, 0x05, 55});  // revision 5, KX-M1
 const QString kNema17 = QStringLiteral("NEMA 17 Integrated Step Motor & Drive");

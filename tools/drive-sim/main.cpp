@@ -1,5 +1,4 @@
 // kestrel-drive-sim: the simulated drive on a pseudo-terminal and loopback UDP.
-#include <sys/socket.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -7,13 +6,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUdpSocket>
-#include <csignal>
 #include <cstdio>
 
 #include "CommandLine.h"
 #include "PtyLine.h"
 #include "QtScheduler.h"
 #include "SimulatedDrive.h"
+#include "platform/SignalWatcher.h"
 
 using namespace kestrel::drivesim;
 
@@ -38,32 +37,6 @@ class ProgramTransport final : public DriveTransport {
     PtyLine& pty_;
     QUdpSocket& udp_;
 };
-
-// SIGTERM and SIGINT end the run through the same report as "quit".
-int signalPipe[2] = {-1, -1};
-
-extern "C" void forwardSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
-}
-
-void watchSignals(QObject* owner, std::function<void()> onSignal) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
-        return;
-    }
-    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [onSignal] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], &byte, 1);
-        onSignal();
-    });
-    struct sigaction action {};
-    action.sa_handler = forwardSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
 
 // Lines on standard input steer the drive: "power-up", "quit".
 void watchStdin(QObject* owner, SimulatedDrive& drive, std::function<void()> quit) {
@@ -170,7 +143,8 @@ int main(int argc, char* argv[]) {
                                                  static_cast<quint16>(datagram.senderPort())});
         }
     });
-    watchSignals(&app, finish);
+    // SIGTERM and SIGINT end the run through the same report as "quit".
+    kestrel::SignalWatcher signalWatcher(finish);
     watchStdin(&app, drive, finish);
     if (options.timeout > 0.0) {
         QTimer::singleShot(static_cast<int>(options.timeout * 1000), &app, finish);

@@ -4,6 +4,7 @@
 
 #include "EngineBench.h"
 #include "SimulatedDriveLink.h"
+#include "Bytes.h"
 
 using namespace kestrel;
 using namespace kestrel::drivesim;
@@ -13,14 +14,6 @@ namespace {
 
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 // A host on the fake port that sends the image the way the updater does: one
 // byte whenever the port's output is empty, held while the drive's last word
@@ -257,4 +250,4 @@ void DriveSimLinkTest::datagramsToAnotherAddressGoUnheard() {
 }
 
 QTEST_GUILESS_MAIN(DriveSimLinkTest)
-#include "tst_drive_sim_link.moc"
+#include "test_drive_sim_link.moc"

@@ -71,4 +71,4 @@ void UdpDriveSimTest::identifyAndPing() {
 }
 
 QTEST_MAIN(UdpDriveSimTest)
-#include "tst_udp_drivesim.moc"
+#include "test_udp_drivesim.moc"

@@ -3,19 +3,12 @@
 #include <QtTest>
 
 #include "EngineBench.h"
+#include "Bytes.h"
 
 using namespace kestrel::drivesim;
 using namespace kestrel::testing;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 const QByteArray kEnterBootLoader = datagram(8, QByteArray("B") + '\0' + "5827");
 const QByteArray kAck = datagram(17);
@@ -368,4 +361,4 @@ void DriveSimEthernetTest::stopsAnsweringAtTheChosenDatagram() {
 }
 
 QTEST_GUILESS_MAIN(DriveSimEthernetTest)
-#include "tst_drive_sim_ethernet.moc"
+#include "test_drive_sim_ethernet.moc"

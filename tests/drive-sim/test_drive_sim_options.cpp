@@ -214,4 +214,4 @@ void DriveSimOptionsTest::readsTheFirmwareNamedOnTheCommandLine() {
 }
 
 QTEST_GUILESS_MAIN(DriveSimOptionsTest)
-#include "tst_drive_sim_options.moc"
+#include "test_drive_sim_options.moc"

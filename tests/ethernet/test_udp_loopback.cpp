@@ -164,4 +164,4 @@ void UdpLoopbackTest::textDatagramsFillTheRing() {
 }
 
 QTEST_MAIN(UdpLoopbackTest)
-#include "tst_udp_loopback.moc"
+#include "test_udp_loopback.moc"

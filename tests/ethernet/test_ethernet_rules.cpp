@@ -4,18 +4,12 @@
 
 #include "ethernet/AddressRules.h"
 #include "ethernet/Datagram.h"
+#include "Bytes.h"
 
 using namespace kestrel;
+using namespace kestrel::testing;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -148,4 +142,4 @@ void EthernetRules::pingAnswer() {
 }
 
 QTEST_APPLESS_MAIN(EthernetRules)
-#include "tst_ethernet_rules.moc"
+#include "test_ethernet_rules.moc"

@@ -442,4 +442,4 @@ void TestFirmwareChooser::openProgramsDisabledWhileHandling() {
 }
 
 QTEST_MAIN(TestFirmwareChooser)
-#include "tst_firmwarechooser.moc"
+#include "test_firmwarechooser.moc"

@@ -315,4 +315,4 @@ void TestFirmwareHeader::fileModelCaption() {
 }
 
 QTEST_APPLESS_MAIN(TestFirmwareHeader)
-#include "tst_firmwareheader.moc"
+#include "test_firmwareheader.moc"

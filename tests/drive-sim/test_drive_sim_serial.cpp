@@ -3,19 +3,12 @@
 #include <QtTest>
 
 #include "EngineBench.h"
+#include "Bytes.h"
 
 using namespace kestrel::drivesim;
 using namespace kestrel::testing;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 // Puts the bench's drive into its boot loader and drops the announcement.
 void enterBootLoader(EngineBench& bench) {
@@ -382,4 +375,4 @@ void DriveSimSerialTest::stopsAnsweringAtTheChosenByte() {
 }
 
 QTEST_GUILESS_MAIN(DriveSimSerialTest)
-#include "tst_drive_sim_serial.moc"
+#include "test_drive_sim_serial.moc"

@@ -207,4 +207,4 @@ void DriveAddressTest::pingTheSocketRefuses() {
 }
 
 QTEST_MAIN(DriveAddressTest)
-#include "tst_drive_address.moc"
+#include "test_drive_address.moc"

@@ -369,4 +369,4 @@ void UdpChannelTest::remoteHostFollowsTheSender() {
 }
 
 QTEST_MAIN(UdpChannelTest)
-#include "tst_udp_channel.moc"
+#include "test_udp_channel.moc"

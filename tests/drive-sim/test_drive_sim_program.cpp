@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "EngineBench.h"
+#include "Bytes.h"
 
 using namespace kestrel::testing;
 
@@ -19,14 +20,6 @@ namespace {
 
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values) {
-        out.append(static_cast<char>(v));
-    }
-    return out;
-}
 
 // The pty's slave side opened the way a serial port is: raw, at a bit rate.
 class HostPort {
@@ -325,4 +318,4 @@ void DriveSimProgramTest::helpAndBadArguments() {
 }
 
 QTEST_GUILESS_MAIN(DriveSimProgramTest)
-#include "tst_drive_sim_program.moc"
+#include "test_drive_sim_program.moc"
