@@ -2,11 +2,11 @@
 #include <QStyleFactory>
 
 #include "platform/AppInfo.h"
+#include "platform/SignalWatcher.h"
 #include "platform/qt/QtEventPump.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtServices.h"
 #include "platform/qt/QtUdpSocket.h"
-#include "platform/SignalWatcher.h"
 #include "shell/Mainform.h"
 
 int main(int argc, char* argv[]) {

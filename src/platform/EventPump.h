@@ -5,7 +5,7 @@ namespace kestrel {
 // "Let the window process its pending events", the one thing every timed step
 // of the system does while it waits.
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     // Deliver what is pending now, without blocking.
     virtual void processPending() = 0;

@@ -13,7 +13,7 @@ struct FileDialogResult {
 
 // Modal file-open dialog (the window's CommonDialog2).
 class FileDialog {
-public:
+  public:
     virtual ~FileDialog() = default;
     // `initialName` may be a bare name (opens in the current folder) or a full
     // path (opens in its folder). `filter` uses the "Caption|pattern|" form.

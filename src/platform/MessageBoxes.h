@@ -8,7 +8,7 @@ enum class MessageIcon { None, Exclamation, Critical };
 
 // Modal message box with an OK button and the application title as caption.
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     virtual void show(const QString& text, MessageIcon icon = MessageIcon::None) = 0;
 };

@@ -4,7 +4,7 @@ namespace kestrel {
 
 // Ending the program from inside an event handler: nothing runs after it.
 class ProgramControl {
-public:
+  public:
     virtual ~ProgramControl() = default;
     virtual void endProgram() = 0;
 };

@@ -32,7 +32,7 @@ inline constexpr int XonXoff = 1;
 
 // The window's serial control MSComm1: one numbered COM port.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // Closes the port if open, then opens COM `portNumber` with a settings

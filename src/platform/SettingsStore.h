@@ -7,7 +7,7 @@ namespace kestrel {
 // Per-user settings by application, section and key. A store that cannot be
 // read yields the default; one that cannot be written drops the value.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     virtual QString read(const QString& application, const QString& section, const QString& key,
                          const QString& defaultValue) const = 0;

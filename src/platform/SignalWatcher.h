@@ -11,11 +11,11 @@ namespace kestrel {
 // through the normal shut-down (port closed, lock file released, settings
 // saved) instead of killing the process mid-way.
 class SignalWatcher final : public QObject {
-public:
+  public:
     explicit SignalWatcher(std::function<void()> onSignal);
     ~SignalWatcher() override;
 
-private:
+  private:
     std::function<void()> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
 };

@@ -18,7 +18,7 @@ struct ReceivedDatagram {
 
 // The window's socket control Winsock1: one UDP socket.
 class UdpSocket {
-public:
+  public:
     virtual ~UdpSocket() = default;
     virtual UdpBindResult bind(quint16 localPort) = 0;
     virtual void setRemoteHost(const QString& host) = 0;

@@ -2,9 +2,13 @@
 
 namespace kestrel {
 
-void Waits::Delay(double ms) { waitLoop(ms, true); }
+void Waits::Delay(double ms) {
+    waitLoop(ms, true);
+}
 
-void Waits::WaitMs(double ms) { waitLoop(ms, false); }
+void Waits::WaitMs(double ms) {
+    waitLoop(ms, false);
+}
 
 void Waits::waitLoop(double ms, bool pollSerial) {
     const double wait = ms / 1000.0;

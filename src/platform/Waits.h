@@ -11,7 +11,7 @@ namespace kestrel {
 // the window deliver its events (clicks, serial bytes, datagrams) while they
 // wait, and block in the event loop instead of spinning.
 class Waits {
-public:
+  public:
     Waits(Clock& clock, EventPump& pump) : clock_(clock), pump_(pump) {}
 
     // The serial receive handler, which Delay runs once per pass whether or
@@ -27,7 +27,7 @@ public:
     Clock& clock() { return clock_; }
     EventPump& pump() { return pump_; }
 
-private:
+  private:
     void waitLoop(double ms, bool pollSerial);
 
     Clock& clock_;

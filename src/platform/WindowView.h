@@ -11,7 +11,7 @@ enum class Counter { Records, PacketsSent, PacketsAckd, TimeOutAcks };
 enum class Button { StartDownload, OpenPrograms, Ping, Quit };
 
 class WindowView {
-public:
+  public:
     virtual ~WindowView() = default;
 
     virtual QString caption(Label label) const = 0;

@@ -4,11 +4,17 @@
 
 namespace kestrel {
 
-int ByteArrayUBound(const ByteBuffer& buffer) { return static_cast<int>(buffer.size()) - 1; }
+int ByteArrayUBound(const ByteBuffer& buffer) {
+    return static_cast<int>(buffer.size()) - 1;
+}
 
-int ByteArrayLBound(const ByteBuffer& buffer) { return buffer.isNull() ? -1 : 0; }
+int ByteArrayLBound(const ByteBuffer& buffer) {
+    return buffer.isNull() ? -1 : 0;
+}
 
-bool IsByteArrayEmpty(const ByteBuffer& buffer) { return buffer.isEmpty(); }
+bool IsByteArrayEmpty(const ByteBuffer& buffer) {
+    return buffer.isEmpty();
+}
 
 void AppendBytes(ByteBuffer& destination, const ByteBuffer& source, int count) {
     if (count <= 0) {

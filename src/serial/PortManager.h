@@ -10,7 +10,7 @@ namespace kestrel {
 // Opens the one serial port with the settings in force, follows the user's
 // choice of COM port and link, and says why a port could not be opened.
 class PortManager {
-public:
+  public:
     PortManager(SerialPort& port, MessageBoxes& messages, WindowView& view, SerialState& state)
         : port_(port), messages_(messages), view_(view), state_(state) {}
 
@@ -22,7 +22,7 @@ public:
     // The text shown for a failed opening's error number.
     static QString openFailureMessage(int error);
 
-private:
+  private:
     SerialPort& port_;
     MessageBoxes& messages_;
     WindowView& view_;

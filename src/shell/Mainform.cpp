@@ -155,8 +155,8 @@ void Mainform::buildControls() {
     c.Quit = pushButton(this, "Quit", "Quit", twips(6840, 120, 1455, 735));
 
     c.FrameDrive = frame(this, "FrameDrive", "Firmware File", twips(60, 960, 8295, 855));
-    c.OpenPrograms =
-        pushButton(c.FrameDrive, "OpenPrograms", "Open Firmware File...", twips(120, 360, 2295, 375));
+    c.OpenPrograms = pushButton(c.FrameDrive, "OpenPrograms", "Open Firmware File...",
+                                twips(120, 360, 2295, 375));
     fieldLabel(c.FrameDrive, "Label2", "Revision", twips(2520, 180, 915, 195));
     c.FileRev = valueField(c.FrameDrive, "FileRev", "0.00", twips(2520, 420, 915, 255));
     fieldLabel(c.FrameDrive, "Label4", "Model(s)", twips(3480, 180, 1035, 195));
@@ -188,8 +188,8 @@ void Mainform::buildControls() {
     c.CommList = place<QComboBox>(c.Frame3, "CommList", twips(1500, 300, 1815, 315));
     c.CommList->setFont(baseFont(false));
     paintBackground(c.CommList, grey);
-    c.txtIP = place<QLineEdit>(c.Frame3, "txtIP", twips(1500, 660, 1515, 315),
-                               QLatin1String(kDefaultIp));
+    c.txtIP =
+        place<QLineEdit>(c.Frame3, "txtIP", twips(1500, 660, 1515, 315), QLatin1String(kDefaultIp));
     c.txtIP->setFont(baseFont(false));
     paintBackground(c.txtIP, Qt::white);
     c.txtIP->hide();
@@ -379,14 +379,24 @@ QPushButton* Mainform::button(Button button) const {
     return c_->Quit;
 }
 
-QString Mainform::caption(Label label) const { return labelFor(label)->text(); }
-void Mainform::setCaption(Label label, const QString& text) { labelFor(label)->setText(text); }
-QString Mainform::counter(Counter counter) const { return counterBox(counter)->text(); }
+QString Mainform::caption(Label label) const {
+    return labelFor(label)->text();
+}
+void Mainform::setCaption(Label label, const QString& text) {
+    labelFor(label)->setText(text);
+}
+QString Mainform::counter(Counter counter) const {
+    return counterBox(counter)->text();
+}
 void Mainform::setCounter(Counter counter, const QString& text) {
     counterBox(counter)->setText(text);
 }
-bool Mainform::isEnabled(Button b) const { return button(b)->isEnabled(); }
-void Mainform::setEnabled(Button b, bool enabled) { button(b)->setEnabled(enabled); }
+bool Mainform::isEnabled(Button b) const {
+    return button(b)->isEnabled();
+}
+void Mainform::setEnabled(Button b, bool enabled) {
+    button(b)->setEnabled(enabled);
+}
 
 void Mainform::appendStatus(const QString& text) {
     // Status text replaces the selection at the caret, as typed text would.
@@ -394,12 +404,16 @@ void Mainform::appendStatus(const QString& text) {
     c_->txtScript->verticalScrollBar()->setValue(c_->txtScript->verticalScrollBar()->maximum());
 }
 
-void Mainform::clearStatus() { c_->txtScript->clear(); }
+void Mainform::clearStatus() {
+    c_->txtScript->clear();
+}
 QString Mainform::statusText() const {
     // The box keeps lines apart with its own separator; report CR LF as shown.
     return c_->txtScript->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
 }
-void Mainform::setExtraText(const QString& text) { c_->eText->setPlainText(text); }
+void Mainform::setExtraText(const QString& text) {
+    c_->eText->setPlainText(text);
+}
 
 void Mainform::setProgress(qint64 value, qint64 maximum) {
     // QProgressBar counts in int; large files are scaled to keep the ratio.
@@ -408,8 +422,12 @@ void Mainform::setProgress(qint64 value, qint64 maximum) {
     c_->ProgressBar1->setValue(static_cast<int>(value / scale));
 }
 
-bool Mainform::isEthernetSelected() const { return c_->optEthernet->isChecked(); }
-bool Mainform::isSerialSelected() const { return c_->optSerial->isChecked(); }
+bool Mainform::isEthernetSelected() const {
+    return c_->optEthernet->isChecked();
+}
+bool Mainform::isSerialSelected() const {
+    return c_->optSerial->isChecked();
+}
 
 void Mainform::selectSerial() {
     if (!c_->optSerial->isChecked()) {
@@ -425,8 +443,12 @@ void Mainform::selectEthernet() {
     }
 }
 
-void Mainform::setEthernetOptionEnabled(bool enabled) { c_->optEthernet->setEnabled(enabled); }
-int Mainform::commListIndex() const { return c_->CommList->currentIndex(); }
+void Mainform::setEthernetOptionEnabled(bool enabled) {
+    c_->optEthernet->setEnabled(enabled);
+}
+int Mainform::commListIndex() const {
+    return c_->CommList->currentIndex();
+}
 
 void Mainform::setCommListIndex(int index) {
     if (c_->CommList->currentIndex() == index) {
@@ -436,12 +458,26 @@ void Mainform::setCommListIndex(int index) {
     portManager_.CommList_Click();
 }
 
-void Mainform::setCommListVisible(bool visible) { c_->CommList->setVisible(visible); }
-QString Mainform::ipText() const { return c_->txtIP->text(); }
-void Mainform::setIpText(const QString& text) { c_->txtIP->setText(text); }
-void Mainform::setIpVisible(bool visible) { c_->txtIP->setVisible(visible); }
-void Mainform::setPingVisible(bool visible) { c_->Ping->setVisible(visible); }
-QString Mainform::windowCaption() const { return windowTitle(); }
-void Mainform::setWindowCaption(const QString& text) { setWindowTitle(text); }
+void Mainform::setCommListVisible(bool visible) {
+    c_->CommList->setVisible(visible);
+}
+QString Mainform::ipText() const {
+    return c_->txtIP->text();
+}
+void Mainform::setIpText(const QString& text) {
+    c_->txtIP->setText(text);
+}
+void Mainform::setIpVisible(bool visible) {
+    c_->txtIP->setVisible(visible);
+}
+void Mainform::setPingVisible(bool visible) {
+    c_->Ping->setVisible(visible);
+}
+QString Mainform::windowCaption() const {
+    return windowTitle();
+}
+void Mainform::setWindowCaption(const QString& text) {
+    setWindowTitle(text);
+}
 
 }  // namespace kestrel

@@ -32,7 +32,7 @@ namespace kestrel {
 // engines and routes the controls' events to them.
 class Mainform final : public QWidget, public WindowView {
     Q_OBJECT
-public:
+  public:
     explicit Mainform(Platform& platform);
     ~Mainform() override;
 
@@ -82,11 +82,11 @@ public:
     QString windowCaption() const override;
     void setWindowCaption(const QString& text) override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void connectControls();
     QLabel* labelFor(Label label) const;

@@ -2,8 +2,8 @@
 // transfer with acknowledgements and counts, losses by seed, the verdict.
 #include <QtTest>
 
-#include "EngineBench.h"
 #include "Bytes.h"
+#include "EngineBench.h"
 
 using namespace kestrel::drivesim;
 using namespace kestrel::testing;

@@ -2,9 +2,9 @@
 // port and UDP socket, as the window's component tests use it.
 #include <QtTest>
 
+#include "Bytes.h"
 #include "EngineBench.h"
 #include "SimulatedDriveLink.h"
-#include "Bytes.h"
 
 using namespace kestrel;
 using namespace kestrel::drivesim;

@@ -11,8 +11,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-#include "EngineBench.h"
 #include "Bytes.h"
+#include "EngineBench.h"
 
 using namespace kestrel::testing;
 

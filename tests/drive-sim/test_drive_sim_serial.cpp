@@ -2,8 +2,8 @@
 // boot loader, the image and its verdict.
 #include <QtTest>
 
-#include "EngineBench.h"
 #include "Bytes.h"
+#include "EngineBench.h"
 
 using namespace kestrel::drivesim;
 using namespace kestrel::testing;

@@ -5,8 +5,8 @@
 #include <QString>
 #include <vector>
 
-#include "Doubles.h"
 #include "Bytes.h"
+#include "Doubles.h"
 
 namespace kestrel::testing {
 

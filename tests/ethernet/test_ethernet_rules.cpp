@@ -2,16 +2,14 @@
 // envelope and the text of a Ping answer.
 #include <QTest>
 
+#include "Bytes.h"
 #include "ethernet/AddressRules.h"
 #include "ethernet/Datagram.h"
-#include "Bytes.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 class EthernetRules : public QObject {
     Q_OBJECT

@@ -1,18 +1,18 @@
 // The updater as a process on a real pseudo-terminal: SIGTERM and SIGINT end
 // it through the normal shut-down, so the port's lock file is released and
 // the settings are saved.
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 class UpdaterProcessTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void signalEndsThroughShutDown_data();
     void signalEndsThroughShutDown();
 };

@@ -1,9 +1,9 @@
 // The real serial port: settings strings, COM-number mapping, the
 // classification of failed openings, and a real pseudo-terminal.
-#include <QtTest>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <QtTest>
 
 #include "Doubles.h"
 #include "platform/ComPorts.h"
@@ -56,7 +56,7 @@ struct PseudoTerminal {
 
 class SerialPlatformTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void parsesLineSettings_data();
     void parsesLineSettings();
     void mapsComNumbersToDevices();

@@ -10,7 +10,7 @@ using namespace kestrel;
 
 class UdpPlatformTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void takenPortGivesAddressInUse();
     void sendsAndReceivesWholeDatagrams();
     void refusesAnAddressItCannotUse();

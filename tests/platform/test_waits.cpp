@@ -13,7 +13,7 @@ using namespace kestrel::testing;
 
 class WaitsTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void delayWaitsAtLeastTheTimeAsked_data();
     void delayWaitsAtLeastTheTimeAsked();
     void zeroAndNegativeReturnAtOnceWithoutPumping_data();

@@ -8,7 +8,7 @@ using namespace kestrel;
 
 class ByteBufferTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void boundsAndEmptiness_data();
     void boundsAndEmptiness();
     void appendGrowsFromIndexZero();
@@ -76,11 +76,12 @@ void ByteBufferTest::toString_data() {
     QTest::newRow("one byte from the middle") << QByteArray("ABC") << 1 << 1 << QStringLiteral("B");
     QTest::newRow("high bytes keep their codes")
         << QByteArray("\xF0\xFF", 2) << 0 << 2 << QString(QChar(0xF0)) + QChar(0xFF);
-    QTest::newRow("NUL is a character") << QByteArray("\0A", 2) << 0 << 2 << QString(QChar(0)) + "A";
-    QTest::newRow("range past the end reads only inside") << QByteArray("AB") << 1 << 5
-                                                           << QStringLiteral("B");
-    QTest::newRow("negative start reads only inside") << QByteArray("AB") << -1 << 2
-                                                      << QStringLiteral("A");
+    QTest::newRow("NUL is a character")
+        << QByteArray("\0A", 2) << 0 << 2 << QString(QChar(0)) + "A";
+    QTest::newRow("range past the end reads only inside")
+        << QByteArray("AB") << 1 << 5 << QStringLiteral("B");
+    QTest::newRow("negative start reads only inside")
+        << QByteArray("AB") << -1 << 2 << QStringLiteral("A");
     QTest::newRow("start beyond the end") << QByteArray("AB") << 7 << 2 << QString();
 }
 

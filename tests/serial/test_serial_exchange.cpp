@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "Bytes.h"
 #include "Doubles.h"
 #include "shell/Mainform.h"
-#include "Bytes.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;

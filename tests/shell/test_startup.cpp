@@ -19,13 +19,15 @@ QString setting(const TestPlatform& tp, const char* key) {
     return tp.settings.values.value(MemorySettingsStore::path("KestrelUpdater", "Startup", key));
 }
 
-QComboBox* commList(Mainform& form) { return form.findChild<QComboBox*>("CommList"); }
+QComboBox* commList(Mainform& form) {
+    return form.findChild<QComboBox*>("CommList");
+}
 
 }  // namespace
 
 class StartupTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void firstRunOpensCom1AtTheLineSettings();
     void missingCom1FallsBackToNoCommWithTwoMessages();
     void udpPortTakenDisablesEthernetWithOneMessage();
@@ -87,8 +89,9 @@ void StartupTest::udpPortTakenDisablesEthernetWithOneMessage() {
     tp.udp.setBindResult({10048, QStringLiteral("Address in use")});
     Mainform form(tp.platform);
     form.Form_Load();
-    QCOMPARE(tp.messages.texts(),
-             QStringList{QStringLiteral("Winsock error[10048] occured, Description:Address in use")});
+    QCOMPARE(
+        tp.messages.texts(),
+        QStringList{QStringLiteral("Winsock error[10048] occured, Description:Address in use")});
     QCOMPARE(tp.messages.shown[0].icon, MessageIcon::Exclamation);
     auto* ethernet = form.findChild<QRadioButton*>("optEthernet");
     QVERIFY(!ethernet->isEnabled());

@@ -18,7 +18,7 @@ using namespace kestrel::testing;
 
 class WindowLayoutTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init();
     void cleanup();
     void clientAreaAndCaption();
@@ -29,7 +29,7 @@ private slots:
     void fontsAndColours();
     void rendersAndCanBeSaved();
 
-private:
+  private:
     std::unique_ptr<TestPlatform> tp_;
     std::unique_ptr<Mainform> form_;
 };
@@ -67,7 +67,8 @@ void WindowLayoutTest::controls_data() {
     row("ProgressBar1", "Frame2", "QProgressBar", "", {180, 300, 3495, 315});
     row("Quit", "Mainform", "QPushButton", "Quit", {6840, 120, 1455, 735});
     row("FrameDrive", "Mainform", "QGroupBox", "Firmware File", {60, 960, 8295, 855});
-    row("OpenPrograms", "FrameDrive", "QPushButton", "Open Firmware File...", {120, 360, 2295, 375});
+    row("OpenPrograms", "FrameDrive", "QPushButton", "Open Firmware File...",
+        {120, 360, 2295, 375});
     row("Label2", "FrameDrive", "QLabel", "Revision", {2520, 180, 915, 195});
     row("FileRev", "FrameDrive", "QLabel", "0.00", {2520, 420, 915, 255});
     row("Label4", "FrameDrive", "QLabel", "Model(s)", {3480, 180, 1035, 195});
@@ -98,8 +99,8 @@ void WindowLayoutTest::controls() {
     QVERIFY2(widget, qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), parent);
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), kind);
-    QCOMPARE(widget->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15,
-                                       twips.height() / 15));
+    QCOMPARE(widget->geometry(),
+             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     QVERIFY(widget->isVisible());
     QString shown;
     if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -118,9 +119,9 @@ void WindowLayoutTest::controls() {
 
 void WindowLayoutTest::hiddenControlsStayHidden_data() {
     QTest::addColumn<QString>("name");
-    for (const char* name : {"optEthernet", "txtIP", "Ping", "Records", "PacketsSent",
-                             "PacketsAckd", "TimeOutAcks", "Label3", "Label7", "Label9",
-                             "Label10", "eText"}) {
+    for (const char* name :
+         {"optEthernet", "txtIP", "Ping", "Records", "PacketsSent", "PacketsAckd", "TimeOutAcks",
+          "Label3", "Label7", "Label9", "Label10", "eText"}) {
         QTest::newRow(name) << name;
     }
 }
@@ -140,8 +141,8 @@ void WindowLayoutTest::fontsAndColours() {
         QVERIFY2(font.bold(), name);
         QCOMPARE(font.pointSizeF(), 8.25);
     }
-    for (const char* name : {"Quit", "OpenPrograms", "FileRev", "DriveDesc", "optSerial",
-                             "CommList", "txtScript"}) {
+    for (const char* name :
+         {"Quit", "OpenPrograms", "FileRev", "DriveDesc", "optSerial", "CommList", "txtScript"}) {
         auto* widget = form_->findChild<QWidget*>(name);
         QVERIFY2(!widget->font().bold(), name);
         QCOMPARE(widget->palette().color(widget->backgroundRole()), grey);

@@ -19,7 +19,7 @@
 namespace kestrel::testing {
 
 class RecordingMessageBoxes final : public MessageBoxes {
-public:
+  public:
     struct Shown {
         QString text;
         MessageIcon icon;
@@ -43,7 +43,7 @@ public:
 };
 
 class ScriptedFileDialog final : public FileDialog {
-public:
+  public:
     struct Call {
         QString title;
         QString filter;
@@ -59,14 +59,16 @@ public:
         answers.pop_front();
         return answer;
     }
-    void choose(const QString& path) { answers.push_back({FileDialogResult::Outcome::Chosen, path, {}}); }
+    void choose(const QString& path) {
+        answers.push_back({FileDialogResult::Outcome::Chosen, path, {}});
+    }
     void cancel() { answers.push_back({FileDialogResult::Outcome::Cancelled, {}, {}}); }
     std::deque<FileDialogResult> answers;
     std::vector<Call> calls;
 };
 
 class MemorySettingsStore final : public SettingsStore {
-public:
+  public:
     QString read(const QString& application, const QString& section, const QString& key,
                  const QString& defaultValue) const override {
         return values.value(path(application, section, key), defaultValue);
@@ -82,7 +84,7 @@ public:
 };
 
 class RecordingProgramControl final : public ProgramControl {
-public:
+  public:
     void endProgram() override { ++endCount; }
     int endCount = 0;
 };

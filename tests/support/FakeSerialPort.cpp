@@ -55,7 +55,8 @@ QByteArray FakeSerialPort::read(int maxBytes) {
         // polling loop see the drive's next byte or its own time-out.
         time_.advanceBy(time_.pollStep);
     }
-    const qsizetype n = maxBytes <= 0 ? input_.size() : std::min<qsizetype>(maxBytes, input_.size());
+    const qsizetype n =
+        maxBytes <= 0 ? input_.size() : std::min<qsizetype>(maxBytes, input_.size());
     QByteArray taken = input_.left(n);
     input_.remove(0, n);
     return taken;

@@ -13,7 +13,7 @@ namespace kestrel::testing {
 // What sits at the other end of the fake serial line (the simulated drive, or
 // a test's own script).
 class SerialPeer {
-public:
+  public:
     virtual ~SerialPeer() = default;
     // Bytes that have just left the host's port, at the current sim time.
     virtual void hostBytes(const QByteArray& bytes) = 0;
@@ -30,7 +30,7 @@ public:
 // the line's bit rate; the output count falls as they go. Bytes from the
 // drive raise a receive notice that only an event pass delivers.
 class FakeSerialPort final : public SerialPort {
-public:
+  public:
     explicit FakeSerialPort(SimTime& time) : time_(time) {}
 
     // Which COM numbers exist and what opening them gives (0 = opens).
@@ -77,7 +77,7 @@ public:
     // How often a reader blocked in waitForBytes (a reader that spins does not).
     long long blockingWaits = 0;
 
-private:
+  private:
     SimTime& time_;
     SerialPeer* peer_ = nullptr;
     QMap<int, int> openResults_;

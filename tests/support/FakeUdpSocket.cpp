@@ -22,7 +22,8 @@ bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
     if (peer_) {
         const QString host = remoteHost_;
         const quint16 port = remotePort_;
-        time_.after(latency, [this, datagram, host, port] { peer_->hostDatagram(datagram, host, port); });
+        time_.after(latency,
+                    [this, datagram, host, port] { peer_->hostDatagram(datagram, host, port); });
     }
     return true;
 }

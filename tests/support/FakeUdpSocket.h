@@ -11,7 +11,7 @@
 namespace kestrel::testing {
 
 class UdpPeer {
-public:
+  public:
     virtual ~UdpPeer() = default;
     // A datagram the host sent, arriving at host:port now.
     virtual void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) = 0;
@@ -20,7 +20,7 @@ public:
 // Winsock1 on simulated time: sent datagrams reach the peer after a short
 // latency; each datagram from the network raises one arrival notice.
 class FakeUdpSocket final : public UdpSocket {
-public:
+  public:
     explicit FakeUdpSocket(SimTime& time) : time_(time) {}
 
     void setBindResult(UdpBindResult result) { bindResult_ = std::move(result); }
@@ -51,7 +51,7 @@ public:
         handler_ = std::move(handler);
     }
 
-private:
+  private:
     SimTime& time_;
     UdpPeer* peer_ = nullptr;
     UdpBindResult bindResult_;

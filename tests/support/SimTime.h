@@ -14,7 +14,7 @@ namespace kestrel::testing {
 // actions (the drive's bytes and datagrams, a user's click) that run when the
 // clock reaches them. Everything is deterministic.
 class SimTime final : public Clock {
-public:
+  public:
     double now() const override { return now_; }
 
     // Runs `action` once the clock reaches `at` (in order of time, then of
@@ -41,7 +41,7 @@ public:
     long long passes = 0;
     long long blockingWaits = 0;
 
-private:
+  private:
     double now_ = 0.0;
     long long sequence_ = 0;
     std::multimap<std::pair<double, long long>, std::function<void()>> schedule_;
@@ -51,12 +51,12 @@ private:
 // The event pump on simulated time. A pass delivers what is due; a blocking
 // wait jumps straight to the next scheduled action or the deadline.
 class SimEventPump final : public EventPump {
-public:
+  public:
     explicit SimEventPump(SimTime& time) : time_(time) {}
     void processPending() override;
     void waitForEvents(double deadline) override;
 
-private:
+  private:
     SimTime& time_;
 };
 

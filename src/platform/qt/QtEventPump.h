@@ -9,25 +9,25 @@
 namespace kestrel {
 
 class QtClock final : public Clock {
-public:
+  public:
     QtClock() { timer_.start(); }
     double now() const override { return static_cast<double>(timer_.nsecsElapsed()) / 1e9; }
 
-private:
+  private:
     QElapsedTimer timer_;
 };
 
 // Blocks in Qt's event loop until an event arrives or a precise timer fires at
 // the deadline, so an idle wait costs next to no CPU.
 class QtEventPump final : public EventPump {
-public:
+  public:
     explicit QtEventPump(const Clock& clock);
     void processPending() override;
     void waitForEvents(double deadline) override;
     // How many waits are running, nested in each other.
     int depth() const { return depth_; }
 
-private:
+  private:
     const Clock& clock_;
     QTimer wakeUp_;
     int depth_ = 0;

@@ -1,10 +1,10 @@
 #include "QtSerialPort.h"
 
 #include <QFileInfo>
-#include <algorithm>
-#include <cmath>
 #include <QMetaObject>
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include "../ComPorts.h"
 #include "../SerialSettings.h"
@@ -73,7 +73,9 @@ QtSerialPort::QtSerialPort(const SettingsStore& settings) : store_(settings) {
     QObject::connect(&port_, &QSerialPort::readyRead, [this] { onReadyRead(); });
 }
 
-QtSerialPort::~QtSerialPort() { close(); }
+QtSerialPort::~QtSerialPort() {
+    close();
+}
 
 int QtSerialPort::open(int portNumber, const QString& settings, int handshaking) {
     close();

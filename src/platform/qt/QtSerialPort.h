@@ -15,7 +15,7 @@ int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
 // MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
 // caller that polls the port without pumping events still sees its bytes.
 class QtSerialPort final : public SerialPort {
-public:
+  public:
     explicit QtSerialPort(const SettingsStore& settings);
     ~QtSerialPort() override;
 
@@ -40,7 +40,7 @@ public:
 
     QString devicePath() const { return port_.portName(); }
 
-private:
+  private:
     void onReadyRead();
     void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;

@@ -53,7 +53,8 @@ QString qtFileFilter(const QString& filter) {
 FileDialogResult QtFileDialog::getOpenFileName(const QString& title, const QString& filter,
                                                const QString& initialName) {
     const QString start = QDir::current().absoluteFilePath(initialName);
-    const QString chosen = QFileDialog::getOpenFileName(parent_, title, start, qtFileFilter(filter));
+    const QString chosen =
+        QFileDialog::getOpenFileName(parent_, title, start, qtFileFilter(filter));
     if (chosen.isEmpty()) {
         return {FileDialogResult::Outcome::Cancelled, {}, {}};
     }

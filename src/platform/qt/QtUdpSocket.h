@@ -9,7 +9,7 @@ namespace kestrel {
 // Winsock1 on QUdpSocket. Each arriving datagram raises the arrival handler
 // once, as the socket control's data-arrival event did.
 class QtUdpSocket final : public UdpSocket {
-public:
+  public:
     QtUdpSocket();
 
     UdpBindResult bind(quint16 localPort) override;
@@ -24,7 +24,7 @@ public:
         handler_ = std::move(handler);
     }
 
-private:
+  private:
     void onReadyRead();
 
     QUdpSocket socket_;
