@@ -1,10 +1,12 @@
 // The Ethernet link on the real stack: the window's engines over the real
-// socket on loopback, with a drive played by a UDP socket on 127.0.0.1:7775.
+// socket on loopback UDP 7777, against kestrel-drive-sim in its own process
+// and against plain sockets standing in for the drive and another host.
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QUdpSocket>
 #include <QtTest>
-#include <functional>
 
 #include "Doubles.h"
 #include "platform/AppInfo.h"
@@ -17,36 +19,8 @@ using namespace kestrel::testing;
 
 namespace {
 
-const QByteArray kIdentity = QByteArray::fromHex("00084302");
-const QByteArray kQuery = QByteArray::fromHex("006300");
-
-// A drive's UDP side: records what arrives and answers through `respond`.
-class LoopbackDrive {
-  public:
-    bool bind(const QString& address) {
-        QObject::connect(&socket_, &QUdpSocket::readyRead, [this] { onReadyRead(); });
-        return socket_.bind(QHostAddress(address), 7775);
-    }
-    void send(const QByteArray& datagram) {
-        socket_.writeDatagram(datagram, QHostAddress::LocalHost, 7777);
-    }
-    std::function<void(const QByteArray&)> respond;
-    QList<QNetworkDatagram> received;
-
-  private:
-    void onReadyRead() {
-        while (socket_.hasPendingDatagrams()) {
-            received << socket_.receiveDatagram();
-            if (respond) {
-                respond(received.back().data());
-            }
-        }
-    }
-    QUdpSocket socket_;
-};
-
-// The window with the real clock, event pump and socket; the rest are
-// doubles, the serial side unused.
+// The window with the real clock, event pump and socket, addressed to
+// 127.0.0.1; the rest are doubles, the serial side unused.
 struct LoopbackWindow {
     LoopbackWindow() {
         serial.setOpenResult(1, 0);
@@ -73,94 +47,72 @@ struct LoopbackWindow {
 class UdpLoopbackTest : public QObject {
     Q_OBJECT
   private slots:
-    void commandAndReply();
-    void silentDriveCostsTheFullWait();
-    void pingShowsBuildAndMac();
-    void replyFromAnotherAddressIsTaken();
-    void textDatagramsFillTheRing();
+    void againstTheSimulatedDrive();
+    void replyFromAnotherHostIsTaken();
 };
 
-void UdpLoopbackTest::commandAndReply() {
-    LoopbackDrive drive;
-    QVERIFY2(drive.bind(QStringLiteral("127.0.0.1")), "UDP 127.0.0.1:7775 is taken");
+void UdpLoopbackTest::againstTheSimulatedDrive() {
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(KESTREL_DRIVE_SIM),
+              {"--no-power-up", "--model", "20", "--revision", "5", "--suffix", "B",
+               "--build-number", "2147483690", "--mac", "00-11-0A-FF-2B-03"});
+    auto stop = qScopeGuard([&] {
+        sim.write("quit\n");
+        if (!sim.waitForFinished(5000)) {
+            sim.kill();
+            sim.waitForFinished();
+        }
+    });
+    QVERIFY2(sim.waitForStarted(), qPrintable(sim.errorString()));
+    // Line 1: the pseudo-terminal; line 2: the UDP endpoint, once it listens.
+    QByteArray banner;
+    while (banner.count('\n') < 2 && sim.waitForReadyRead(5000)) {
+        banner += sim.readAllStandardOutput();
+    }
+    QVERIFY2(banner.contains("udp 127.0.0.1:7775"), banner.constData());
     LoopbackWindow w;
     QVERIFY2(w.messages.shown.empty(), "the window could not bind UDP 7777");
-    drive.respond = [&](const QByteArray& d) {
-        if (d == kIdentity) {
-            drive.send(QByteArray::fromHex("00080514"));
-        }
-    };
+
+    QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 2));
+    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0514"));
+    QVERIFY(w.form.udpChannel().UDP_DCLcommand("\x8Ey", 4));
+    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray("0042"));
+
+    // The drive answers two bytes where three are asked for: the full wait.
+    const double start = w.clock.now();
+    QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 3));
+    QVERIFY(w.clock.now() - start >= UdpChannel::ReplyWait);
+    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0514"));
+
+    w.form.findChild<QPushButton*>(QStringLiteral("Ping"))->click();
+    QCOMPARE(w.messages.texts(),
+             QStringList{QStringLiteral("Drive responded.  ARM build number is 2147483690. "
+                                        "MAC ID = 0-11-A-FF-2B-3")});
+}
+
+void UdpLoopbackTest::replyFromAnotherHostIsTaken() {
+    // The drive at 127.0.0.1 takes the command; 127.0.0.2 answers it.
+    QUdpSocket drive;
+    QUdpSocket other;
+    QVERIFY2(drive.bind(QHostAddress::LocalHost, 7775), "UDP 127.0.0.1:7775 is taken");
+    if (!other.bind(QHostAddress(QStringLiteral("127.0.0.2")))) {
+        QSKIP("Cannot bind 127.0.0.2; this test needs the whole 127.0.0.0/8 on loopback.");
+    }
+    QNetworkDatagram command;
+    QObject::connect(&drive, &QUdpSocket::readyRead, [&] {
+        command = drive.receiveDatagram();
+        other.writeDatagram(QByteArray::fromHex("00080329"), QHostAddress::LocalHost, 7777);
+    });
+    LoopbackWindow w;
+    QVERIFY2(w.messages.shown.empty(), "the window could not bind UDP 7777");
 
     QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 2));
 
-    QCOMPARE(drive.received.size(), 1);
-    QCOMPARE(drive.received.front().data(), kIdentity);
-    QCOMPARE(drive.received.front().senderPort(), 7777);
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0514"));
-}
-
-void UdpLoopbackTest::silentDriveCostsTheFullWait() {
-    LoopbackDrive drive;
-    QVERIFY2(drive.bind(QStringLiteral("127.0.0.1")), "UDP 127.0.0.1:7775 is taken");
-    LoopbackWindow w;
-    const double start = w.clock.now();
-
-    w.form.udpChannel().UDP_DCLcommand("C", 2);
-
-    QVERIFY(w.clock.now() - start >= UdpChannel::ReplyWait);
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray(1, '\0'));
-    QTRY_COMPARE(drive.received.size(), 1);
-}
-
-void UdpLoopbackTest::pingShowsBuildAndMac() {
-    LoopbackDrive drive;
-    QVERIFY2(drive.bind(QStringLiteral("127.0.0.1")), "UDP 127.0.0.1:7775 is taken");
-    LoopbackWindow w;
-    drive.respond = [&](const QByteArray& d) {
-        if (d == kQuery) {
-            drive.send(
-                QByteArray::fromHex("0063"
-                                    "8000002A"
-                                    "00110AFF2B03"));
-        }
-    };
-
-    w.form.findChild<QPushButton*>(QStringLiteral("Ping"))->click();
-
-    QCOMPARE(w.messages.texts(),
-             QStringList{QStringLiteral(
-                 "Drive responded.  ARM build number is 2147483690. MAC ID = 0-11-A-FF-2B-3")});
-}
-
-void UdpLoopbackTest::replyFromAnotherAddressIsTaken() {
-    LoopbackDrive drive;
-    LoopbackDrive other;
-    QVERIFY2(drive.bind(QStringLiteral("127.0.0.1")), "UDP 127.0.0.1:7775 is taken");
-    if (!other.bind(QStringLiteral("127.0.0.2"))) {
-        QSKIP("Cannot bind 127.0.0.2:7775; this test needs the whole 127.0.0.0/8 on loopback.");
-    }
-    LoopbackWindow w;
-    drive.respond = [&](const QByteArray&) { other.send(QByteArray::fromHex("00080329")); };
-
-    w.form.udpChannel().UDP_DCLcommand("C", 2);
-
+    QCOMPARE(command.data(), QByteArray::fromHex("00084302"));
+    QCOMPARE(command.senderPort(), 7777);
     QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0329"));
     QCOMPARE(w.udp.remoteHost(), QStringLiteral("127.0.0.2"));
-}
-
-void UdpLoopbackTest::textDatagramsFillTheRing() {
-    LoopbackDrive drive;
-    QVERIFY2(drive.bind(QStringLiteral("127.0.0.1")), "UDP 127.0.0.1:7775 is taken");
-    LoopbackWindow w;
-    drive.send(QByteArray::fromHex("000F") + "..");
-    drive.send(QByteArray::fromHex("0001"));  // not a drive type
-    drive.send(QByteArray::fromHex("000F") + "E");
-    drive.send(QByteArray::fromHex("0010FFFE"));
-
-    QTRY_COMPARE(w.form.udpState().DriveRxCount, 65534);
-    QCOMPARE(w.form.udpState().UdpRingWrite, 3);
-    const auto& ring = w.form.udpState().UdpRing;
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(ring.data()), 3), QByteArray("..E"));
 }
 
 QTEST_MAIN(UdpLoopbackTest)
