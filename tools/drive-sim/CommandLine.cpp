@@ -27,13 +27,13 @@ const QString kDescription = QStringLiteral(
     "or --linger seconds after the first verdict with --exit-after-verdict.\n"
     "The line \"power-up\" on standard input power-cycles the drive.");
 
-struct Spec {
+struct OptionText {
     const char* name;
     const char* help;
     const char* value;  // nullptr: a flag
 };
 
-const Spec kSpecs[] = {
+const OptionText kOptionTexts[] = {
     {"firmware",
      "Firmware file whose image is expected; its revision is the drive's after a "
      "good download.",
@@ -87,14 +87,14 @@ const Spec kSpecs[] = {
 void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(kDescription);
     parser.addHelpOption();
-    for (const Spec& spec : kSpecs) {
-        if (spec.value) {
-            parser.addOption(QCommandLineOption(QString::fromLatin1(spec.name),
-                                                QString::fromUtf8(spec.help),
-                                                QString::fromLatin1(spec.value)));
+    for (const OptionText& option : kOptionTexts) {
+        if (option.value) {
+            parser.addOption(QCommandLineOption(QString::fromLatin1(option.name),
+                                                QString::fromUtf8(option.help),
+                                                QString::fromLatin1(option.value)));
         } else {
-            parser.addOption(
-                QCommandLineOption(QString::fromLatin1(spec.name), QString::fromUtf8(spec.help)));
+            parser.addOption(QCommandLineOption(QString::fromLatin1(option.name),
+                                                QString::fromUtf8(option.help)));
         }
     }
 }
