@@ -3,12 +3,50 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <utility>
 #include <vector>
 
+#include "Bytes.h"
 #include "SimTime.h"
 #include "SimulatedDrive.h"
 
+Q_DECLARE_METATYPE(kestrel::drivesim::DriveOptions)
+
 namespace kestrel::testing {
+
+// A firmware file: header "revision CR LF model CR LF", three filler bytes, image.
+inline QByteArray firmwareFile(const QByteArray& image) {
+    return "1.06\r\n55\r\n\x01\x02\x03" + image;
+}
+
+// The default options with `change` made to them.
+template <typename Change>
+drivesim::DriveOptions optionsWith(Change change) {
+    drivesim::DriveOptions options;
+    change(options);
+    return options;
+}
+
+// Options of a drive that expects `image` (revision 1.06) to be downloaded.
+inline drivesim::DriveOptions expecting(const QByteArray& image,
+                                        drivesim::DriveOptions options = {}) {
+    options.firmwareFile = firmwareFile(image);
+    return options;
+}
+
+// An image whose bytes all differ from their neighbours' (so a lost, doubled
+// or shifted byte always shows), covering every byte value.
+inline QByteArray testImage(int size) {
+    QByteArray image(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        image[i] = static_cast<char>(i * 37 + i / 251);
+    }
+    return image;
+}
+
+inline QByteArray datagram(int type, const QByteArray& payload = {}) {
+    return bytes({type >> 8, type & 0xFF}) + payload;
+}
 
 // The drive engine alone on simulated time: the test plays the host, handing
 // bytes and datagrams straight to the engine and collecting what comes back.
@@ -34,36 +72,34 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
     // The host types `text` at `bitRate`, one character time apart, and the
     // clock runs on `settle` seconds after the last character.
     void type(const QByteArray& text, int bitRate = 9600, double settle = 0.05) {
-        const double perByte = 10.0 / bitRate;
         double t = time.now();
         for (char c : text) {
-            t += perByte;
+            t += 10.0 / bitRate;
             time.at(t, [this, c, bitRate] { drive.hostSerialBytes(QByteArray(1, c), bitRate); });
         }
         time.advanceTo(t + settle);
+    }
+    // Puts the drive into its boot loader over the serial line and drops the announcement.
+    void enterBootLoader() {
+        type("B5827\r");
+        time.advanceBy(0.1);
+        takeSerial();
     }
     // One datagram from the host; the clock runs on `settle` seconds.
     void send(const QByteArray& datagram, double settle = 0.01) {
         drive.hostDatagram(datagram, host);
         time.advanceBy(settle);
     }
-    // Everything the drive sent on the serial line since the last take.
-    QByteArray takeSerial() {
-        QByteArray all;
-        for (const auto& s : serial) {
-            all += s.data;
-        }
-        serial.clear();
-        return all;
-    }
-    QList<QByteArray> takeDatagrams() {
+    // What the drive sent since the last take.
+    static QList<QByteArray> take(std::vector<Sent>& sent) {
         QList<QByteArray> all;
-        for (const auto& d : datagrams) {
-            all << d.data;
+        for (const auto& s : std::exchange(sent, {})) {
+            all << s.data;
         }
-        datagrams.clear();
         return all;
     }
+    QByteArray takeSerial() { return take(serial).join(); }
+    QList<QByteArray> takeDatagrams() { return take(datagrams); }
 
     SimTime time;
     std::vector<Sent> serial;
@@ -72,31 +108,5 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
     drivesim::Endpoint lastEndpoint;
     drivesim::SimulatedDrive drive;
 };
-
-// A firmware file: header "revision CR LF model CR LF", three filler bytes, image.
-inline QByteArray firmwareFile(const QByteArray& image, const QByteArray& revision = "1.06",
-                               const QByteArray& model = "55") {
-    return revision + "\r\n" + model + "\r\n" + "\x01\x02\x03" + image;
-}
-
-// An image whose bytes all differ from their neighbours' (so a lost, doubled
-// or shifted byte always shows), covering every byte value.
-inline QByteArray testImage(int size, quint32 seed = 7) {
-    QByteArray image(size, '\0');
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        image[i] = static_cast<char>(x >> 24);
-        if (i > 0 && image[i] == image[i - 1]) {
-            image[i] = static_cast<char>(image[i] ^ 0x55);
-        }
-    }
-    return image;
-}
-
-inline QByteArray datagram(int type, const QByteArray& payload = {}) {
-    return QByteArray(1, static_cast<char>(type >> 8)) + QByteArray(1, static_cast<char>(type)) +
-           payload;
-}
 
 }  // namespace kestrel::testing
