@@ -250,7 +250,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     in.real("power-up-delay", options.powerUpDelay, 0.0, 3600.0);
     options.exitAfterVerdict = in.has("exit-after-verdict");
     in.real("linger", options.linger, 0.0, 3600.0);
-    in.real("timeout", options.timeout, 0.001, 1e7);
+    // A single timer counts milliseconds in an int: at most about 24 days.
+    in.real("timeout", options.timeout, 0.001, 2e6);
     options.printTranscript = in.has("transcript");
     if (!in.error.isEmpty()) {
         result.error = in.error;
