@@ -35,6 +35,12 @@ struct PseudoTerminal {
             ::close(master);
         }
     }
+    // Settings that map COM1 to this terminal.
+    MemorySettingsStore asCom1() const {
+        MemorySettingsStore store;
+        store.write("KestrelUpdater", "Ports", "COM1", slavePath);
+        return store;
+    }
     QByteArray readSome(int timeoutMs = 1000) const {
         QByteArray out;
         QElapsedTimer t;
@@ -139,8 +145,7 @@ void SerialPlatformTest::opensARealPseudoTerminalAndMovesBytes() {
     if (pty.slavePath.isEmpty()) {
         QSKIP("This machine gives no pseudo-terminals (posix_openpt failed)");
     }
-    MemorySettingsStore store;
-    store.write("KestrelUpdater", "Ports", "COM1", pty.slavePath);
+    const MemorySettingsStore store = pty.asCom1();
     QtSerialPort port(store);
     QCOMPARE(port.open(1, "9600,N,8,1", 0), CommError::None);
     QVERIFY(port.isOpen());
@@ -189,8 +194,7 @@ void SerialPlatformTest::portHeldByAnotherOpeningIsAlreadyOpen() {
     if (pty.slavePath.isEmpty()) {
         QSKIP("This machine gives no pseudo-terminals (posix_openpt failed)");
     }
-    MemorySettingsStore store;
-    store.write("KestrelUpdater", "Ports", "COM1", pty.slavePath);
+    const MemorySettingsStore store = pty.asCom1();
     QtSerialPort first(store);
     QCOMPARE(first.open(1, "9600,N,8,1", 0), CommError::None);
     QtSerialPort second(store);
