@@ -129,36 +129,40 @@ TextField readFieldFrom(Source& in) {
     return field;
 }
 
+// Reads one header field into `value`; on the way out says why there is none:
+// the file ended (`ended`) or could not be read (`unreadable`).
+template <typename Source>
+bool readHeaderField(Source& in, const char* name, FirmwareHeader::Status ended,
+                     FirmwareHeader::Status unreadable, FirmwareHeader& header, QString& value) {
+    if (!in.peek()) {
+        header.status = in.failed() ? unreadable : ended;
+        header.error = in.failed() ? in.errorString() : QString();
+        return false;
+    }
+    const TextField field = readFieldFrom(in);
+    if (!field.ok) {
+        header.status = unreadable;
+        header.error = QLatin1String(name) + QStringLiteral(" field: ") + field.error;
+        return false;
+    }
+    value = QString::fromLatin1(field.value);
+    return true;
+}
+
 template <typename Source>
 FirmwareHeader readHeaderFrom(Source& in) {
     using Status = FirmwareHeader::Status;
     FirmwareHeader header;
     const qint64 start = in.taken();
-    if (!in.peek()) {
-        header.status = in.failed() ? Status::RevisionUnreadable : Status::Empty;
-        header.error = in.failed() ? in.errorString() : QString();
+    if (!readHeaderField(in, "revision", Status::Empty, Status::RevisionUnreadable, header,
+                         header.revision)) {
         return header;
     }
-    const TextField revision = readFieldFrom(in);
-    if (!revision.ok) {
-        header.status = Status::RevisionUnreadable;
-        header.error = QStringLiteral("revision field: ") + revision.error;
-        return header;
-    }
-    header.revision = QString::fromLatin1(revision.value);
     header.size = in.taken() - start;
-    if (!in.peek()) {
-        header.status = in.failed() ? Status::ModelUnreadable : Status::EndsAfterRevision;
-        header.error = in.failed() ? in.errorString() : QString();
+    if (!readHeaderField(in, "model", Status::EndsAfterRevision, Status::ModelUnreadable, header,
+                         header.model)) {
         return header;
     }
-    const TextField model = readFieldFrom(in);
-    if (!model.ok) {
-        header.status = Status::ModelUnreadable;
-        header.error = QStringLiteral("model field: ") + model.error;
-        return header;
-    }
-    header.model = QString::fromLatin1(model.value);
     header.size = in.taken() - start;
     header.status = Status::Complete;
     return header;
