@@ -8,6 +8,7 @@
 #include "platform/qt/QtServices.h"
 #include "platform/qt/QtUdpSocket.h"
 #include "shell/Mainform.h"
+#include "shell/WindowDialogs.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -19,18 +20,15 @@ int main(int argc, char* argv[]) {
     kestrel::QtSettingsStore settings;
     kestrel::QtSerialPort serial(settings);
     kestrel::QtUdpSocket udp;
-    kestrel::QtMessageBoxes messages;
     kestrel::QtFileDialog fileDialog;
-    kestrel::QtProgramControl program(pump);
-    kestrel::Platform platform{clock, pump, serial, udp, messages, fileDialog, settings, program};
+    kestrel::Platform platform{clock, pump, serial, udp, fileDialog, settings};
 
     kestrel::Mainform form(platform);
-    messages.setParent(&form);
     fileDialog.setParent(&form);
-    kestrel::SignalWatcher signalWatcher([&form] { form.close(); });
+    kestrel::SignalWatcher signalWatcher([&form] { form.Quit_Click(); });
 
     form.Form_Load();
-    if (program.ended()) {
+    if (form.session().ended()) {
         return 0;  // a signal arrived while start-up showed a message
     }
     form.show();

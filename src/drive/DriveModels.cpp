@@ -63,10 +63,9 @@ DriveModelInfo lookupDriveModel(int code) {
     return {false, QStringLiteral("Unknown"), QString()};
 }
 
-void DescribeDriveModel(int DriveCode, WindowView& view, DriveState& drive) {
+void DescribeDriveModel(int DriveCode, Reporter& report, DriveState& drive) {
     const DriveModelInfo info = lookupDriveModel(DriveCode);
-    view.setCaption(Label::DriveModel, info.model);
-    view.setCaption(Label::DriveDesc, info.description);
+    report.setDriveModel(info.model, info.description);
     if (!info.known) {
         drive.DriveModelCode = 0;
     }
@@ -85,22 +84,22 @@ const DriveFamily* findDriveFamily(int fileModel) {
     return nullptr;
 }
 
-bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, WindowView& view,
+bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& report,
                       FirmwareState& firmware) {
     if (DriveModelNumber == 0) {
         return true;
     }
     const DriveFamily* family = findDriveFamily(FileModelNumber);
     if (family == nullptr) {
-        view.setCaption(Label::FileModel, QStringLiteral("Unknown"));
+        report.setFileModel(QStringLiteral("Unknown"));
         FileModelNumber = 0;
-        view.setCaption(Label::FileRev, QStringLiteral("0.00"));
+        report.setFileRevision(QStringLiteral("0.00"));
         firmware.FileRevNumber = 0;
         return true;
     }
     const bool accepted = contains(family->acceptedDrives, DriveModelNumber);
     if (family->captionAlways || accepted) {
-        view.setCaption(Label::FileModel, QString::fromUtf8(family->caption));
+        report.setFileModel(QString::fromUtf8(family->caption));
     }
     return accepted;
 }

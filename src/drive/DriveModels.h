@@ -3,7 +3,7 @@
 #include <QString>
 #include <span>
 
-#include "platform/WindowView.h"
+#include "platform/Reporter.h"
 #include "state/DriveState.h"
 #include "state/FirmwareState.h"
 
@@ -21,7 +21,7 @@ DriveModelInfo lookupDriveModel(int code);
 // Shows the model and description of `DriveCode` in the drive frame. A code
 // the table does not know shows "Unknown" and clears the drive's model code,
 // so nothing later mistakes it for an identified drive.
-void DescribeDriveModel(int DriveCode, WindowView& view, DriveState& drive);
+void DescribeDriveModel(int DriveCode, Reporter& report, DriveState& drive);
 
 // One row of the family table: the file model numbers it covers, the caption
 // it gives the file, and the drive model codes a file of the row may go into.
@@ -39,7 +39,7 @@ std::span<const DriveFamily> driveFamilies();
 // Whether the file may be loaded into the drive. Drive code 0 (no drive
 // known) accepts any file. A file model number in no row is accepted too, and
 // the file is then shown as unknown: its model number and revision are reset.
-bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, WindowView& view,
+bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& report,
                       FirmwareState& firmware);
 
 // A revision number n as the window shows it: (n + 100) / 100 with two

@@ -14,8 +14,8 @@ constexpr double kPingWaitMs = 100;
 }  // namespace
 
 void DriveAddress::txtIP_LostFocus() {
-    if (!ValidIP(view_.ipText())) {
-        messages_.show(
+    if (!ValidIP(report_.address())) {
+        report_.showMessage(
             QStringLiteral("Invalid IP address.  Example of a valid address: 192.168.0.20"));
         return;
     }
@@ -23,33 +23,37 @@ void DriveAddress::txtIP_LostFocus() {
 }
 
 void DriveAddress::ShowIPTitleBar() {
-    view_.setWindowCaption(view_.ipText() + QLatin1Char(' ') + AppInfo::titleWithVersion());
+    report_.setTitle(report_.address() + QLatin1Char(' ') + AppInfo::titleWithVersion());
 }
 
 void DriveAddress::optEthernet_Click() {
-    view_.setIpVisible(true);
     ShowIPTitleBar();
-    view_.setCommListVisible(false);
-    view_.setPingVisible(true);
+}
+
+void DriveAddress::selectEthernet() {
+    if (report_.link() != Link::Ethernet) {
+        report_.setLink(Link::Ethernet);
+        optEthernet_Click();
+    }
 }
 
 void DriveAddress::Ping_Click() {
-    const QString address = view_.ipText();
+    const QString address = report_.address();
     if (!ValidIP(address)) {
-        messages_.show(QStringLiteral("Invalid drive IP address"));
+        report_.showMessage(QStringLiteral("Invalid drive IP address"));
         return;
     }
     state_.PingReplyData.clear();
     socket_.setRemoteHost(address);
     QString error;
     if (!socket_.send(driveQuery(), &error)) {
-        messages_.show(error.isEmpty() ? QStringLiteral("The drive query could not be sent")
-                                       : error);
+        report_.showMessage(error.isEmpty() ? QStringLiteral("The drive query could not be sent")
+                                            : error);
         return;
     }
     // The drive's type-99 answer lands in PingReplyData while this waits.
     waits_.Delay(kPingWaitMs);
-    messages_.show(PingAnswerMessage(state_.PingReplyData));
+    report_.showMessage(PingAnswerMessage(state_.PingReplyData));
 }
 
 }  // namespace kestrel

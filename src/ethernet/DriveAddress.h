@@ -1,10 +1,9 @@
 #pragma once
 
 #include "platform/EventPump.h"
-#include "platform/MessageBoxes.h"
+#include "platform/Reporter.h"
 #include "platform/UdpSocket.h"
 #include "platform/Waits.h"
-#include "platform/WindowView.h"
 #include "state/UdpState.h"
 
 namespace kestrel {
@@ -13,20 +12,21 @@ namespace kestrel {
 // switch to the Ethernet link and the Ping query.
 class DriveAddress {
   public:
-    DriveAddress(UdpSocket& socket, Waits& waits, MessageBoxes& messages, WindowView& view,
-                 UdpState& state)
-        : socket_(socket), waits_(waits), messages_(messages), view_(view), state_(state) {}
+    DriveAddress(UdpSocket& socket, Waits& waits, Reporter& report, UdpState& state)
+        : socket_(socket), waits_(waits), report_(report), state_(state) {}
 
     void txtIP_LostFocus();
     void ShowIPTitleBar();
     void optEthernet_Click();
+    // Selects the Ethernet link as code does: the click follows only when
+    // the link changes.
+    void selectEthernet();
     void Ping_Click();
 
   private:
     UdpSocket& socket_;
     Waits& waits_;
-    MessageBoxes& messages_;
-    WindowView& view_;
+    Reporter& report_;
     UdpState& state_;
 };
 

@@ -9,8 +9,8 @@ namespace kestrel {
 bool UdpChannel::UDPSendDCLpacket(QByteArrayView DCLletter, quint8 BytesBack,
                                   QByteArrayView DCLdata) {
     lastSendError_.clear();
-    const QString address = view_.ipText();
-    if (DCLletter.isEmpty() || !ValidIP(address)) {
+    const QString address = report_.address();
+    if (DCLletter.isEmpty() || !ValidIP(address) || waits_.stopRequested()) {
         return false;
     }
     socket_.setRemoteHost(address);
@@ -19,7 +19,7 @@ bool UdpChannel::UDPSendDCLpacket(QByteArrayView DCLletter, quint8 BytesBack,
     if (!socket_.send(commandDatagram(DCLletter[0], BytesBack, following), &error)) {
         lastSendError_ =
             error.isEmpty() ? QStringLiteral("the network refused the datagram") : error;
-        view_.appendStatus(QStringLiteral("UDP send failed: %1\r\n").arg(lastSendError_));
+        report_.appendStatus(QStringLiteral("UDP send failed: %1\r\n").arg(lastSendError_));
         return false;
     }
     return true;
@@ -37,10 +37,11 @@ bool UdpChannel::UDP_DCLcommand(QByteArrayView OutString, quint8 BytesBack) {
     // The reply is stored by Winsock1_DataArrival while events are delivered.
     // The first pass does not block, so a command that expects at most one
     // byte returns after exactly one pass.
-    const double deadline = clock_.now() + ReplyWait;
-    pump_.processPending();
-    while (!replyComplete(BytesBack) && clock_.now() < deadline) {
-        pump_.waitForEvents(deadline);
+    const double deadline = waits_.clock().now() + ReplyWait;
+    waits_.pump().processPending();
+    while (!replyComplete(BytesBack) && waits_.clock().now() < deadline &&
+           !waits_.stopRequested()) {
+        waits_.pump().waitForEvents(deadline);
     }
     return sent;
 }

@@ -4,10 +4,9 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include "platform/Clock.h"
-#include "platform/EventPump.h"
+#include "platform/Reporter.h"
 #include "platform/UdpSocket.h"
-#include "platform/WindowView.h"
+#include "platform/Waits.h"
 #include "state/UdpState.h"
 
 namespace kestrel {
@@ -20,8 +19,8 @@ class UdpChannel {
     // How long a command waits for its reply, in seconds.
     static constexpr double ReplyWait = 0.1;
 
-    UdpChannel(UdpSocket& socket, Clock& clock, EventPump& pump, WindowView& view, UdpState& state)
-        : socket_(socket), clock_(clock), pump_(pump), view_(view), state_(state) {}
+    UdpChannel(UdpSocket& socket, Waits& waits, Reporter& report, UdpState& state)
+        : socket_(socket), waits_(waits), report_(report), state_(state) {}
 
     // Sends one command datagram: the first byte of DCLletter, BytesBack,
     // then DCLdata from element 1 on (element 0 is a placeholder). Command
@@ -50,9 +49,8 @@ class UdpChannel {
     void storeText(QByteArrayView text);
 
     UdpSocket& socket_;
-    Clock& clock_;
-    EventPump& pump_;
-    WindowView& view_;
+    Waits& waits_;
+    Reporter& report_;
     UdpState& state_;
     QString lastSendError_;
 };

@@ -14,11 +14,16 @@ namespace {
 const char* const kDialogTitle = "Open DSP Firmware File";
 const char* const kDialogFilter = "Firmware Files *.E|*.E|";
 
+QString openFailure(const QString& path, const QFile& file) {
+    return QStringLiteral("Cannot open the firmware file \"%1\": %2")
+        .arg(QDir::toNativeSeparators(path), file.errorString());
+}
+
 }  // namespace
 
 void FirmwareChooser::OpenPrograms_Click() {
-    view_.setEnabled(Button::OpenPrograms, false);
-    const auto enableAgain = qScopeGuard([this] { view_.setEnabled(Button::OpenPrograms, true); });
+    report_.allowOpenPrograms(false);
+    const auto enableAgain = qScopeGuard([this] { report_.allowOpenPrograms(true); });
     choose();
 }
 
@@ -38,13 +43,12 @@ void FirmwareChooser::choose() {
 
     // From here on the chosen file is the selected one, whatever reading it gives.
     state_.path = choice.path;
-    view_.setCaption(Label::FileName, choice.path);
+    report_.setFileName(choice.path);
 
     QString failure = rememberFirmwarePath(folder, choice.path);
     QFile file(choice.path);
     if (!file.open(QIODevice::ReadOnly)) {
-        failure = QStringLiteral("Cannot open the firmware file \"%1\": %2")
-                      .arg(QDir::toNativeSeparators(choice.path), file.errorString());
+        failure = openFailure(choice.path, file);
     }
     if (!failure.isEmpty()) {
         showError(failure);
@@ -53,36 +57,48 @@ void FirmwareChooser::choose() {
     showHeader(file);
 }
 
-void FirmwareChooser::showHeader(QIODevice& file) {
+bool FirmwareChooser::loadFile(const QString& path) {
+    state_.path = path;
+    report_.setFileName(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        showError(openFailure(path, file));
+        return false;
+    }
+    return showHeader(file);
+}
+
+bool FirmwareChooser::showHeader(QIODevice& file) {
     using Status = FirmwareHeader::Status;
     const FirmwareHeader header = readFirmwareHeader(file);
     if (header.hasRevision()) {
-        view_.setCaption(Label::FileRev, header.revision);
+        report_.setFileRevision(header.revision);
         state_.FileRevNumber = revisionNumber(header.revision);
     }
     switch (header.status) {
         case Status::Empty:
         case Status::EndsAfterRevision:
-            messages_.show(QStringLiteral("The Firmware file was empty"));
-            return;
+            report_.showMessage(QStringLiteral("The Firmware file was empty"));
+            return false;
         case Status::RevisionUnreadable:
         case Status::ModelUnreadable:
             showError(QStringLiteral("The header of the firmware file \"%1\" cannot be read: %2")
                           .arg(QDir::toNativeSeparators(state_.path), header.error));
-            return;
+            return false;
         case Status::Complete:
             break;
     }
     state_.FileModelCode = modelCode(header.model);
-    view_.setCaption(Label::FileModel, fileModelCaption(state_.FileModelCode));
+    report_.setFileModel(fileModelCaption(state_.FileModelCode));
     // On serial the drive's own announcement enables the download.
-    if (view_.isEthernetSelected()) {
-        view_.setEnabled(Button::StartDownload, true);
+    if (report_.link() == Link::Ethernet) {
+        report_.allowStartDownload(true);
     }
+    return true;
 }
 
 void FirmwareChooser::showError(const QString& description) {
-    messages_.show(QStringLiteral("Error: ") + description);
+    report_.showMessage(QStringLiteral("Error: ") + description);
 }
 
 }  // namespace kestrel

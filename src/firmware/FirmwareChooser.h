@@ -1,8 +1,7 @@
 #pragma once
 
 #include "platform/FileDialog.h"
-#include "platform/MessageBoxes.h"
-#include "platform/WindowView.h"
+#include "platform/Reporter.h"
 #include "state/FirmwareState.h"
 
 class QIODevice;
@@ -13,20 +12,22 @@ namespace kestrel {
 // read and show its header.
 class FirmwareChooser {
   public:
-    FirmwareChooser(FileDialog& dialog, MessageBoxes& messages, WindowView& view,
-                    FirmwareState& state)
-        : dialog_(dialog), messages_(messages), view_(view), state_(state) {}
+    FirmwareChooser(FileDialog& dialog, Reporter& report, FirmwareState& state)
+        : dialog_(dialog), report_(report), state_(state) {}
 
     void OpenPrograms_Click();
+    // Reads and shows the header of the file at `path` as a choice in the
+    // dialog does, but leaves the remembered path alone. True when both
+    // header fields were read.
+    bool loadFile(const QString& path);
 
   private:
     void choose();
-    void showHeader(QIODevice& file);
+    bool showHeader(QIODevice& file);
     void showError(const QString& description);
 
     FileDialog& dialog_;
-    MessageBoxes& messages_;
-    WindowView& view_;
+    Reporter& report_;
     FirmwareState& state_;
 };
 

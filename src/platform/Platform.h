@@ -3,8 +3,6 @@
 #include "Clock.h"
 #include "EventPump.h"
 #include "FileDialog.h"
-#include "MessageBoxes.h"
-#include "ProgramControl.h"
 #include "SerialPort.h"
 #include "SettingsStore.h"
 #include "UdpSocket.h"
@@ -12,17 +10,15 @@
 namespace kestrel {
 
 // The stand-ins for the window's non-visual controls and the machine's
-// services, handed to the window and the engines as one bundle. The real
+// services, handed to the session and its engines as one bundle. The real
 // bundle is built in main(); tests build one from doubles.
 struct Platform {
     Clock& clock;
     EventPump& pump;
     SerialPort& serial;
     UdpSocket& udp;
-    MessageBoxes& messages;
     FileDialog& fileDialog;
     SettingsStore& settings;
-    ProgramControl& program;
 };
 
 }  // namespace kestrel

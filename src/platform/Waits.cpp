@@ -16,7 +16,7 @@ void Waits::waitLoop(double ms, bool pollSerial) {
         return;
     }
     const double deadline = clock_.now() + wait;
-    while (clock_.now() < deadline) {
+    while (clock_.now() < deadline && !stopRequested_) {
         pump_.waitForEvents(deadline);
         if (pollSerial && receivePoll_) {
             receivePoll_();

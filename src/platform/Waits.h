@@ -24,6 +24,11 @@ class Waits {
     // Waits `ms` milliseconds delivering events, without the serial poll.
     void WaitMs(double ms);
 
+    // Ends every wait at once, now and later: the session is shutting down
+    // and the handlers that wait must unwind.
+    void requestStop() { stopRequested_ = true; }
+    bool stopRequested() const { return stopRequested_; }
+
     Clock& clock() { return clock_; }
     EventPump& pump() { return pump_; }
 
@@ -33,6 +38,7 @@ class Waits {
     Clock& clock_;
     EventPump& pump_;
     std::function<void()> receivePoll_;
+    bool stopRequested_ = false;
 };
 
 }  // namespace kestrel

@@ -27,34 +27,60 @@ bool PortManager::OpenCommPort(int portNumber, const QString& settings, int hand
     }
     const int error = port_.open(portNumber, settings, handshaking);
     if (error != CommError::None) {
-        messages_.show(openFailureMessage(error));
+        report_.showMessage(openFailureMessage(error));
     }
     return port_.isOpen();
 }
 
 void PortManager::CommList_Click() {
-    if (!view_.isSerialSelected()) {
+    if (report_.link() != Link::Serial) {
         return;
     }
-    state_.CommPortNumber = view_.commListIndex();
+    state_.CommPortNumber = report_.portChoice();
     if (state_.CommPortNumber <= 0) {
         // "NO COMM": the port that is open stays open.
         return;
     }
     if (OpenCommPort(state_.CommPortNumber, state_.CommSettings, Handshaking::None)) {
-        view_.setCommListIndex(state_.CommPortNumber);
+        setCommListIndex(state_.CommPortNumber);
     } else {
-        view_.setCommListIndex(0);
+        setCommListIndex(0);
         state_.CommPortNumber = 0;
     }
 }
 
-void PortManager::optSerial_Click() {
-    view_.setIpVisible(false);
-    view_.setCommListVisible(true);
-    view_.setPingVisible(false);
-    view_.setWindowCaption(AppInfo::titleWithVersion());
+void PortManager::setCommListIndex(int index) {
+    if (report_.portChoice() == index) {
+        return;
+    }
+    report_.setPortChoice(index);
     CommList_Click();
+}
+
+void PortManager::optSerial_Click() {
+    report_.setTitle(AppInfo::titleWithVersion());
+    CommList_Click();
+}
+
+void PortManager::selectSerial() {
+    if (report_.link() != Link::Serial) {
+        report_.setLink(Link::Serial);
+        optSerial_Click();
+    }
+}
+
+void PortManager::switchToSerialKeepingPort() {
+    if (report_.link() == Link::Serial) {
+        return;
+    }
+    report_.setLink(Link::Serial);
+    const int chosen = report_.portChoice();
+    if (chosen > 0 && port_.isOpen() && port_.portNumber() == chosen) {
+        state_.CommPortNumber = chosen;
+        report_.setTitle(AppInfo::titleWithVersion());
+        return;
+    }
+    optSerial_Click();
 }
 
 }  // namespace kestrel

@@ -24,9 +24,13 @@ void SerialExchange::InitSerialComm() {
 bool SerialExchange::SendCommand(bool WaitReply) {
     serial_.CommandBusy = true;
     const auto release = qScopeGuard([this] { serial_.CommandBusy = false; });
+    if (waits_.stopRequested()) {
+        return false;  // the session is ending: the drive hears nothing more
+    }
     if (!port_.isOpen()) {
-        messages_.show(QStringLiteral("Comm Port Not Open"));
-        return true;
+        report_.showMessage(QStringLiteral("Comm Port Not Open"));
+        // A reply cannot have come: an old RxBuffer must not pass for one.
+        return !WaitReply;
     }
     const QByteArray line = serial_.CommandText.toLatin1() + CR;
     // Whatever the drive said before the command is no part of its reply.
@@ -46,7 +50,7 @@ bool SerialExchange::SendCommand(bool WaitReply) {
         const QByteArray read = port_.read(1);
         reply += read;
         if (packetOverdue()) {
-            view_.appendStatus(QStringLiteral("Comm Port Timeout sending command\r\n"));
+            report_.appendStatus(QStringLiteral("Comm Port Timeout sending command\r\n"));
             return false;
         }
         if (read.isEmpty()) {
@@ -100,7 +104,7 @@ int SerialExchange::collectBytes() {
         bool mayStartPacket = gotByte;
 
         if (gotByte && byte == CR && !serial_.PacketInProgress) {
-            view_.appendStatus(StatusTextForByte(byte));
+            report_.appendStatus(StatusTextForByte(byte));
         } else if (gotByte && byte == LF) {
             // Dropped everywhere, even inside a packet, where it is not counted.
         } else if (serial_.PacketInProgress) {
@@ -116,13 +120,13 @@ int SerialExchange::collectBytes() {
             }
             if (packetOverdue()) {
                 serial_.PacketInProgress = false;
-                view_.appendStatus(QStringLiteral("Bad Powerup Packet\r\n"));
+                report_.appendStatus(QStringLiteral("Bad Powerup Packet\r\n"));
                 serial_.RxBuffer.clear();
             }
         } else if (gotByte && byte < DrivePacket::FirstNonText) {
             serial_.RxBuffer.clear();
             serial_.packetPending = false;
-            view_.appendStatus(StatusTextForByte(byte));
+            report_.appendStatus(StatusTextForByte(byte));
         }
 
         if (mayStartPacket && IsDrivePacketMarker(byte)) {
@@ -146,8 +150,8 @@ void SerialExchange::MSComm1_OnComm() {
     // Only bytes actually waiting show that the drive is on the serial link;
     // the last event stays "receive" long after they were read, and Delay
     // polls here on every pass whichever link is in use.
-    if (port_.bytesWaiting() > 0) {
-        view_.selectSerial();
+    if (port_.bytesWaiting() > 0 && serialTraffic_) {
+        serialTraffic_();
     }
     if (download_.Downloading || serial_.InOnComm) {
         return;
@@ -184,7 +188,8 @@ void SerialExchange::actOnPacket() {
             onBootLoaderPacket();
             break;
         case DrivePacket::OtherFamily:
-            messages_.show(QStringLiteral("You must use Ortus Firmware downloader for this drive"));
+            report_.showMessage(
+                QStringLiteral("You must use Ortus Firmware downloader for this drive"));
             break;
         case DrivePacket::Revision:
             onRevisionPacket();
@@ -201,7 +206,7 @@ void SerialExchange::onPowerUpPacket() {
     }
     ShowPowerupDrive();
     if (drive_.DriveModelCode == 0) {
-        view_.setEnabled(Button::StartDownload, false);
+        report_.allowStartDownload(false);
         return;
     }
     if (download_.DownloadDone) {
@@ -209,9 +214,9 @@ void SerialExchange::onPowerUpPacket() {
         serial_.CommandText = QStringLiteral("00");
         serial_.QTSent = false;
     } else {
-        view_.setEnabled(Button::StartDownload, true);
+        report_.allowStartDownload(true);
         serial_.CommandText = QStringLiteral("QT");
-        view_.clearStatus();
+        report_.clearStatus();
         serial_.QTSent = true;
     }
     SendCommand(false);
@@ -232,8 +237,8 @@ void SerialExchange::onBootLoaderPacket() {
         serial_.RxBuffer.append(static_cast<char>(standIn.revision));
         serial_.RxBuffer.append(static_cast<char>(standIn.model));
     }
-    view_.setEnabled(Button::StartDownload, !download_.BootEntered);
-    view_.clearStatus();
+    report_.allowStartDownload(!download_.BootEntered);
+    report_.clearStatus();
     ShowPowerupDrive();
     serial_.RxBuffer.clear();
     serial_.QTSent = false;
@@ -244,10 +249,9 @@ void SerialExchange::onRevisionPacket() {
     if (serial_.RxBuffer.size() >= 3) {
         serial_.DriveRevNumber = byteAt(serial_.RxBuffer, 1);
         serial_.RevSuffix = QString(QChar(byteAt(serial_.RxBuffer, 2)));
-        view_.setCaption(Label::DriveRev,
-                         DriveRevisionText(serial_.DriveRevNumber) + serial_.RevSuffix);
+        report_.setDriveRevision(DriveRevisionText(serial_.DriveRevNumber) + serial_.RevSuffix);
     } else {
-        view_.setCaption(Label::DriveRev, QStringLiteral("0.00"));
+        report_.setDriveRevision(QStringLiteral("0.00"));
         serial_.DriveRevNumber = 0;
     }
     waits_.Delay(100);
@@ -257,15 +261,13 @@ void SerialExchange::ShowPowerupDrive() {
     const bool whole = serial_.RxBuffer.size() >= 3;
     if (whole) {
         serial_.DriveRevNumber = byteAt(serial_.RxBuffer, 1);
-        view_.setCaption(Label::DriveRev,
-                         DriveRevisionText(serial_.DriveRevNumber) + serial_.RevSuffix);
+        report_.setDriveRevision(DriveRevisionText(serial_.DriveRevNumber) + serial_.RevSuffix);
         drive_.DriveModelCode = byteAt(serial_.RxBuffer, 2);
-        DescribeDriveModel(drive_.DriveModelCode, view_, drive_);
+        DescribeDriveModel(drive_.DriveModelCode, report_, drive_);
     } else {
-        view_.setCaption(Label::DriveRev, QStringLiteral("0.00"));
+        report_.setDriveRevision(QStringLiteral("0.00"));
         serial_.DriveRevNumber = 0;
-        view_.setCaption(Label::DriveModel, QStringLiteral("Unknown"));
-        view_.setCaption(Label::DriveDesc, QString());
+        report_.setDriveModel(QStringLiteral("Unknown"), QString());
         drive_.DriveModelCode = 0;
     }
 }

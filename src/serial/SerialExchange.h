@@ -1,12 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <functional>
 
-#include "platform/Clock.h"
-#include "platform/MessageBoxes.h"
+#include "platform/Reporter.h"
 #include "platform/SerialPort.h"
 #include "platform/Waits.h"
-#include "platform/WindowView.h"
 #include "state/DownloadState.h"
 #include "state/DriveState.h"
 #include "state/FirmwareState.h"
@@ -18,14 +17,12 @@ namespace kestrel {
 // turns the drive's unprompted packets and text into what the window shows.
 class SerialExchange {
   public:
-    SerialExchange(SerialPort& port, Clock& clock, Waits& waits, MessageBoxes& messages,
-                   WindowView& view, SerialState& serial, DriveState& drive,
-                   const FirmwareState& firmware, const DownloadState& download)
+    SerialExchange(SerialPort& port, Waits& waits, Reporter& report, SerialState& serial,
+                   DriveState& drive, const FirmwareState& firmware, const DownloadState& download)
         : port_(port),
-          clock_(clock),
+          clock_(waits.clock()),
           waits_(waits),
-          messages_(messages),
-          view_(view),
+          report_(report),
           serial_(serial),
           drive_(drive),
           firmware_(firmware),
@@ -42,6 +39,12 @@ class SerialExchange {
     // Shows the revision and model of the packet in RxBuffer.
     void ShowPowerupDrive();
 
+    // Called when bytes on the port show that the drive is on the serial
+    // link, so the session can switch to it without losing those bytes.
+    void setSerialTrafficHandler(std::function<void()> handler) {
+        serialTraffic_ = std::move(handler);
+    }
+
   private:
     int collectBytes();
     void startPacket(unsigned char marker, int& count, int& expected);
@@ -55,12 +58,12 @@ class SerialExchange {
     SerialPort& port_;
     Clock& clock_;
     Waits& waits_;
-    MessageBoxes& messages_;
-    WindowView& view_;
+    Reporter& report_;
     SerialState& serial_;
     DriveState& drive_;
     const FirmwareState& firmware_;
     const DownloadState& download_;
+    std::function<void()> serialTraffic_;
 };
 
 }  // namespace kestrel

@@ -2,9 +2,11 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,9 +23,6 @@ namespace {
 
 constexpr int kTwipsPerPixel = 15;
 constexpr QRgb kControlBackground = 0xE8E8E8;
-constexpr quint16 kLocalUdpPort = 7777;
-constexpr quint16 kDriveUdpPort = 7775;
-const char* const kDefaultIp = "10.10.10.10";
 
 QRect twips(int left, int top, int width, int height) {
     return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
@@ -90,24 +89,13 @@ struct Mainform::Controls {
     QPlainTextEdit* eText;
 };
 
-Mainform::Mainform(Platform& platform)
-    : platform_(platform),
-      waits_(platform.clock, platform.pump),
-      portManager_(platform.serial, platform.messages, *this, serial_),
-      serialExchange_(platform.serial, platform.clock, waits_, platform.messages, *this, serial_,
-                      drive_, firmware_, download_),
-      firmwareChooser_(platform.fileDialog, platform.messages, *this, firmware_),
-      udpChannel_(platform.udp, platform.clock, platform.pump, *this, udp_),
-      driveAddress_(platform.udp, waits_, platform.messages, *this, udp_),
-      c_(std::make_unique<Controls>()) {
+Mainform::Mainform(Platform& platform) : c_(std::make_unique<Controls>()) {
     buildControls();
+    session_ = std::make_unique<Session>(platform, *this);
     connectControls();
 }
 
-Mainform::~Mainform() {
-    platform_.serial.setReceiveHandler({});
-    platform_.udp.setArrivalHandler({});
-}
+Mainform::~Mainform() = default;
 
 void Mainform::buildControls() {
     setObjectName(QStringLiteral("Mainform"));
@@ -188,8 +176,12 @@ void Mainform::buildControls() {
     c.CommList = place<QComboBox>(c.Frame3, "CommList", twips(1500, 300, 1815, 315));
     c.CommList->setFont(baseFont(false));
     paintBackground(c.CommList, grey);
+    c.CommList->addItem(QStringLiteral("NO COMM"));
+    for (int n = 1; n <= 8; ++n) {
+        c.CommList->addItem(QStringLiteral("COM%1").arg(n));
+    }
     c.txtIP =
-        place<QLineEdit>(c.Frame3, "txtIP", twips(1500, 660, 1515, 315), QLatin1String(kDefaultIp));
+        place<QLineEdit>(c.Frame3, "txtIP", twips(1500, 660, 1515, 315), Session::defaultAddress());
     c.txtIP->setFont(baseFont(false));
     paintBackground(c.txtIP, Qt::white);
     c.txtIP->hide();
@@ -200,6 +192,9 @@ void Mainform::buildControls() {
     c.txtScript->setFont(baseFont(false));
     c.txtScript->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     paintBackground(c.txtScript, grey);
+    QPalette scriptPalette = c.txtScript->palette();
+    scriptPalette.setColor(QPalette::Text, QPalette().color(QPalette::WindowText));
+    c.txtScript->setPalette(scriptPalette);
 
     // Counters of the download, kept although nobody sees them.
     int left = 120;
@@ -225,259 +220,141 @@ void Mainform::buildControls() {
 
 void Mainform::connectControls() {
     auto& c = *c_;
+    Session& session = *session_;
     connect(c.Quit, &QPushButton::clicked, this, [this] { Quit_Click(); });
     connect(c.OpenPrograms, &QPushButton::clicked, this,
-            [this] { firmwareChooser_.OpenPrograms_Click(); });
+            [&session] { session.OpenPrograms_Click(); });
+    connect(c.StartDownload, &QPushButton::clicked, this,
+            [&session] { session.StartDownload_Click(); });
     // A user's choice raises the click even when it re-chooses the entry shown.
-    connect(c.CommList, &QComboBox::activated, this, [this] { portManager_.CommList_Click(); });
-    connect(c.optSerial, &QRadioButton::clicked, this, [this] { portManager_.optSerial_Click(); });
+    connect(c.CommList, &QComboBox::activated, this,
+            [&session](int index) { session.choosePort(index); });
+    connect(c.optSerial, &QRadioButton::clicked, this,
+            [&session] { session.chooseLink(Link::Serial); });
     connect(c.optEthernet, &QRadioButton::clicked, this,
-            [this] { driveAddress_.optEthernet_Click(); });
-    connect(c.Ping, &QPushButton::clicked, this, [this] { driveAddress_.Ping_Click(); });
+            [&session] { session.chooseLink(Link::Ethernet); });
+    connect(c.Ping, &QPushButton::clicked, this, [&session] { session.Ping_Click(); });
+    connect(c.txtIP, &QLineEdit::textEdited, this,
+            [&session](const QString& text) { session.editAddress(text); });
     c.txtIP->installEventFilter(this);
-
-    waits_.setReceivePoll([this] { serialExchange_.MSComm1_OnComm(); });
-    platform_.serial.setReceiveHandler([this] { serialExchange_.MSComm1_OnComm(); });
-    platform_.udp.setArrivalHandler([this] { udpChannel_.Winsock1_DataArrival(); });
 }
 
 bool Mainform::eventFilter(QObject* watched, QEvent* event) {
     if (watched == c_->txtIP && event->type() == QEvent::FocusOut) {
-        driveAddress_.txtIP_LostFocus();
+        session_->txtIP_LostFocus();
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Mainform::Form_Load() {
-    serialExchange_.InitSerialComm();
-    setWindowCaption(AppInfo::titleWithVersion());
-    c_->optEthernet->setChecked(false);
-
-    const UdpBindResult bound = platform_.udp.bind(kLocalUdpPort);
-    if (bound.error > 0) {
-        platform_.messages.show(QStringLiteral("Winsock error[%1] occured, Description:%2")
-                                    .arg(bound.error)
-                                    .arg(bound.description),
-                                MessageIcon::Exclamation);
-        setEthernetOptionEnabled(false);
-        selectSerial();
-    }
-    platform_.udp.setRemotePort(kDriveUdpPort);
-    platform_.udp.setRemoteHost(ipText());
-
-    udp_.UdpRingRead = udp_.UdpRingWrite = 0;
-    download_.LastDotBlock = download_.BlockCount = 0;
-    drive_.DriveModelCode = 0;
-    serial_.QTSent = download_.DownloadDone = download_.Downloading = false;
-    serial_.BootLoaderVersion = 0;
-    serial_.RxBuffer.clear();
-    serial_.CommSettings = QStringLiteral("9600,N,8,1");
-
-    c_->CommList->clear();
-    c_->CommList->addItem(QStringLiteral("NO COMM"));
-    for (int n = 1; n <= 8; ++n) {
-        c_->CommList->addItem(QStringLiteral("COM%1").arg(n));
-    }
-    c_->CommList->setCurrentIndex(0);
-    setCommListIndex(1);
-    serial_.CommPortNumber = 1;
-
-    if (isSerialSelected()) {
-        if (serial_.CommPortNumber > 0) {
-            if (portManager_.OpenCommPort(serial_.CommPortNumber, serial_.CommSettings,
-                                          Handshaking::None)) {
-                setCommListIndex(serial_.CommPortNumber);
-            } else {
-                setCommListIndex(0);
-                serial_.CommPortNumber = 0;
-            }
-        }
-        setEnabled(Button::StartDownload, false);
-    }
-
-    download_.QuitRequested = false;
-    QPalette palette = c_->txtScript->palette();
-    palette.setColor(QPalette::Text, QPalette().color(QPalette::WindowText));
-    c_->txtScript->setPalette(palette);
-    setIpText(platform_.settings.read(AppInfo::settingsApplication(), QStringLiteral("Startup"),
-                                      QStringLiteral("IPaddress"), QLatin1String(kDefaultIp)));
-}
-
-void Mainform::Form_Unload() {
-    if (unloaded_) {
-        return;
-    }
-    unloaded_ = true;
-    if (platform_.serial.isOpen()) {
-        platform_.serial.setBreak(false);
-        platform_.serial.close();
-    }
-    const QString app = AppInfo::settingsApplication();
-    platform_.settings.write(app, QStringLiteral("Startup"), QStringLiteral("CommPort"),
-                             QString::number(serial_.CommPortNumber));
-    platform_.settings.write(app, QStringLiteral("Startup"), QStringLiteral("IPaddress"), ipText());
-    platform_.program.endProgram();
-}
-
 void Mainform::Quit_Click() {
-    download_.QuitRequested = true;
-    close();
+    session_->Quit_Click();
+    if (openBox_) {
+        openBox_->done(QMessageBox::Ok);
+    }
 }
-
-void Mainform::ShowStatus(const QString& /*OutString*/) {}
 
 void Mainform::closeEvent(QCloseEvent* event) {
-    Form_Unload();
-    event->accept();
-}
-
-// ---- WindowView ----
-
-QLabel* Mainform::labelFor(Label label) const {
-    switch (label) {
-        case Label::FileRev:
-            return c_->FileRev;
-        case Label::FileModel:
-            return c_->FileModel;
-        case Label::FileName:
-            return c_->FileName;
-        case Label::DriveRev:
-            return c_->DriveRev;
-        case Label::DriveModel:
-            return c_->DriveModel;
-        case Label::DriveDesc:
-            return c_->DriveDesc;
+    if (!session_->ended()) {
+        Quit_Click();
     }
-    return c_->DriveDesc;
-}
-
-QLineEdit* Mainform::counterBox(Counter counter) const {
-    switch (counter) {
-        case Counter::Records:
-            return c_->Records;
-        case Counter::PacketsSent:
-            return c_->PacketsSent;
-        case Counter::PacketsAckd:
-            return c_->PacketsAckd;
-        case Counter::TimeOutAcks:
-            return c_->TimeOutAcks;
+    // Inside a wait the session ends once the running handler has unwound;
+    // sessionEnded() closes the window then.
+    if (session_->ended()) {
+        event->accept();
+    } else {
+        event->ignore();
     }
-    return c_->Records;
 }
 
-QPushButton* Mainform::button(Button button) const {
-    switch (button) {
-        case Button::StartDownload:
-            return c_->StartDownload;
-        case Button::OpenPrograms:
-            return c_->OpenPrograms;
-        case Button::Ping:
-            return c_->Ping;
-        case Button::Quit:
-            return c_->Quit;
-    }
-    return c_->Quit;
-}
+// ---- SessionObserver ----
 
-QString Mainform::caption(Label label) const {
-    return labelFor(label)->text();
-}
-void Mainform::setCaption(Label label, const QString& text) {
-    labelFor(label)->setText(text);
-}
-QString Mainform::counter(Counter counter) const {
-    return counterBox(counter)->text();
-}
-void Mainform::setCounter(Counter counter, const QString& text) {
-    counterBox(counter)->setText(text);
-}
-bool Mainform::isEnabled(Button b) const {
-    return button(b)->isEnabled();
-}
-void Mainform::setEnabled(Button b, bool enabled) {
-    button(b)->setEnabled(enabled);
-}
-
-void Mainform::appendStatus(const QString& text) {
+void Mainform::statusAppended(const QString& text) {
     // Status text replaces the selection at the caret, as typed text would.
     c_->txtScript->textCursor().insertText(text);
     c_->txtScript->verticalScrollBar()->setValue(c_->txtScript->verticalScrollBar()->maximum());
 }
 
-void Mainform::clearStatus() {
+void Mainform::statusCleared() {
     c_->txtScript->clear();
 }
-QString Mainform::statusText() const {
-    // The box keeps lines apart with its own separator; report CR LF as shown.
-    return c_->txtScript->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-}
-void Mainform::setExtraText(const QString& text) {
-    c_->eText->setPlainText(text);
+
+void Mainform::driveChanged(const DriveShown& drive) {
+    c_->DriveRev->setText(drive.revision);
+    c_->DriveModel->setText(drive.model);
+    c_->DriveDesc->setText(drive.description);
 }
 
-void Mainform::setProgress(qint64 value, qint64 maximum) {
+void Mainform::fileChanged(const FileShown& file) {
+    c_->FileRev->setText(file.revision);
+    c_->FileModel->setText(file.model);
+    c_->FileName->setText(file.name);
+}
+
+void Mainform::countersChanged(const Counters& counters) {
+    c_->Records->setText(counters.records);
+    c_->PacketsSent->setText(counters.packetsSent);
+    c_->PacketsAckd->setText(counters.packetsAckd);
+    c_->TimeOutAcks->setText(counters.timeOutAcks);
+}
+
+void Mainform::progressChanged(qint64 value, qint64 maximum) {
     // QProgressBar counts in int; large files are scaled to keep the ratio.
     const qint64 scale = maximum > INT_MAX ? maximum / INT_MAX + 1 : 1;
     c_->ProgressBar1->setMaximum(static_cast<int>(maximum / scale));
     c_->ProgressBar1->setValue(static_cast<int>(value / scale));
 }
 
-bool Mainform::isEthernetSelected() const {
-    return c_->optEthernet->isChecked();
-}
-bool Mainform::isSerialSelected() const {
-    return c_->optSerial->isChecked();
+void Mainform::extraTextChanged(const QString& text) {
+    c_->eText->setPlainText(text);
 }
 
-void Mainform::selectSerial() {
-    if (!c_->optSerial->isChecked()) {
-        c_->optSerial->setChecked(true);
-        portManager_.optSerial_Click();
-    }
+void Mainform::actionsChanged(const Actions& actions) {
+    c_->StartDownload->setEnabled(actions.startDownload);
+    c_->OpenPrograms->setEnabled(actions.openPrograms);
 }
 
-void Mainform::selectEthernet() {
-    if (!c_->optEthernet->isChecked()) {
-        c_->optEthernet->setChecked(true);
-        driveAddress_.optEthernet_Click();
-    }
+void Mainform::linkChanged(Link link) {
+    const bool ethernet = link == Link::Ethernet;
+    (ethernet ? c_->optEthernet : c_->optSerial)->setChecked(true);
+    c_->CommList->setVisible(!ethernet);
+    c_->txtIP->setVisible(ethernet);
+    c_->Ping->setVisible(ethernet);
 }
 
-void Mainform::setEthernetOptionEnabled(bool enabled) {
-    c_->optEthernet->setEnabled(enabled);
-}
-int Mainform::commListIndex() const {
-    return c_->CommList->currentIndex();
-}
-
-void Mainform::setCommListIndex(int index) {
-    if (c_->CommList->currentIndex() == index) {
-        return;
-    }
+void Mainform::portChoiceChanged(int index) {
     c_->CommList->setCurrentIndex(index);
-    portManager_.CommList_Click();
 }
 
-void Mainform::setCommListVisible(bool visible) {
-    c_->CommList->setVisible(visible);
+void Mainform::addressChanged(const QString& address) {
+    // Typing reports the text back; leave the caret where the user has it.
+    if (c_->txtIP->text() != address) {
+        c_->txtIP->setText(address);
+    }
 }
-QString Mainform::ipText() const {
-    return c_->txtIP->text();
+
+void Mainform::ethernetAllowedChanged(bool allowed) {
+    c_->optEthernet->setEnabled(allowed);
 }
-void Mainform::setIpText(const QString& text) {
-    c_->txtIP->setText(text);
+
+void Mainform::titleChanged(const QString& title) {
+    setWindowTitle(title);
 }
-void Mainform::setIpVisible(bool visible) {
-    c_->txtIP->setVisible(visible);
+
+void Mainform::showMessage(const QString& text, MessageIcon icon) {
+    QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
+    if (icon == MessageIcon::Exclamation) {
+        qtIcon = QMessageBox::Warning;
+    } else if (icon == MessageIcon::Critical) {
+        qtIcon = QMessageBox::Critical;
+    }
+    QMessageBox box(qtIcon, AppInfo::title(), text, QMessageBox::Ok, this);
+    openBox_ = &box;
+    box.exec();
 }
-void Mainform::setPingVisible(bool visible) {
-    c_->Ping->setVisible(visible);
-}
-QString Mainform::windowCaption() const {
-    return windowTitle();
-}
-void Mainform::setWindowCaption(const QString& text) {
-    setWindowTitle(text);
+
+void Mainform::sessionEnded() {
+    hide();
+    QCoreApplication::exit(0);
 }
 
 }  // namespace kestrel

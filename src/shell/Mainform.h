@@ -1,86 +1,48 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
-#include "ethernet/DriveAddress.h"
-#include "ethernet/UdpChannel.h"
-#include "firmware/FirmwareChooser.h"
 #include "platform/Platform.h"
-#include "platform/Waits.h"
-#include "platform/WindowView.h"
-#include "serial/PortManager.h"
-#include "serial/SerialExchange.h"
-#include "state/DownloadState.h"
-#include "state/DriveState.h"
-#include "state/FirmwareState.h"
-#include "state/SerialState.h"
-#include "state/UdpState.h"
+#include "platform/SessionObserver.h"
+#include "session/Session.h"
 
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
+class QMessageBox;
 
 namespace kestrel {
 
-// The one window: it owns the controls and the run's state, composes the
-// engines and routes the controls' events to them.
-class Mainform final : public QWidget, public WindowView {
+// The one window: it builds the controls, presents what the session reports
+// and turns the controls' events into calls on the session. It holds none of
+// the system's state.
+class Mainform final : public QWidget, public SessionObserver {
     Q_OBJECT
   public:
     explicit Mainform(Platform& platform);
     ~Mainform() override;
 
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() { session_->Form_Load(); }
+    // Quit, the close box and SIGTERM/SIGINT: a message box that is open is
+    // closed, since the session's shut-down waits for the handler behind it.
     void Quit_Click();
-    // A diagnostic hook kept for callers; it discards its text.
-    void ShowStatus(const QString& OutString);
-    void Delay(double ms) { waits_.Delay(ms); }
+    Session& session() { return *session_; }
 
-    // The run's state, for the engines and for tests.
-    SerialState& serialState() { return serial_; }
-    DriveState& driveState() { return drive_; }
-    FirmwareState& firmwareState() { return firmware_; }
-    DownloadState& downloadState() { return download_; }
-    UdpState& udpState() { return udp_; }
-    PortManager& portManager() { return portManager_; }
-    SerialExchange& serialExchange() { return serialExchange_; }
-    UdpChannel& udpChannel() { return udpChannel_; }
-    DriveAddress& driveAddress() { return driveAddress_; }
-    Waits& waits() { return waits_; }
-
-    // WindowView
-    QString caption(Label label) const override;
-    void setCaption(Label label, const QString& text) override;
-    QString counter(Counter counter) const override;
-    void setCounter(Counter counter, const QString& text) override;
-    bool isEnabled(Button button) const override;
-    void setEnabled(Button button, bool enabled) override;
-    void appendStatus(const QString& text) override;
-    void clearStatus() override;
-    QString statusText() const override;
-    void setExtraText(const QString& text) override;
-    void setProgress(qint64 value, qint64 maximum) override;
-    bool isEthernetSelected() const override;
-    bool isSerialSelected() const override;
-    void selectSerial() override;
-    void selectEthernet() override;
-    void setEthernetOptionEnabled(bool enabled) override;
-    int commListIndex() const override;
-    void setCommListIndex(int index) override;
-    void setCommListVisible(bool visible) override;
-    QString ipText() const override;
-    void setIpText(const QString& text) override;
-    void setIpVisible(bool visible) override;
-    void setPingVisible(bool visible) override;
-    QString windowCaption() const override;
-    void setWindowCaption(const QString& text) override;
+    // SessionObserver
+    void statusAppended(const QString& text) override;
+    void statusCleared() override;
+    void driveChanged(const DriveShown& drive) override;
+    void fileChanged(const FileShown& file) override;
+    void countersChanged(const Counters& counters) override;
+    void progressChanged(qint64 value, qint64 maximum) override;
+    void extraTextChanged(const QString& text) override;
+    void actionsChanged(const Actions& actions) override;
+    void linkChanged(Link link) override;
+    void portChoiceChanged(int index) override;
+    void addressChanged(const QString& address) override;
+    void ethernetAllowedChanged(bool allowed) override;
+    void titleChanged(const QString& title) override;
+    void showMessage(const QString& text, MessageIcon icon) override;
+    void sessionEnded() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,26 +51,11 @@ class Mainform final : public QWidget, public WindowView {
   private:
     void buildControls();
     void connectControls();
-    QLabel* labelFor(Label label) const;
-    QLineEdit* counterBox(Counter counter) const;
-    QPushButton* button(Button button) const;
-
-    Platform& platform_;
-    SerialState serial_;
-    DriveState drive_;
-    FirmwareState firmware_;
-    DownloadState download_;
-    UdpState udp_;
-    Waits waits_;
-    PortManager portManager_;
-    SerialExchange serialExchange_;
-    FirmwareChooser firmwareChooser_;
-    UdpChannel udpChannel_;
-    DriveAddress driveAddress_;
-    bool unloaded_ = false;
 
     struct Controls;
     std::unique_ptr<Controls> c_;
+    std::unique_ptr<Session> session_;
+    QPointer<QMessageBox> openBox_;
 };
 
 }  // namespace kestrel

@@ -1,11 +1,10 @@
 // The family table that decides whether a firmware file fits the drive,
-// through the window whose captions it writes. The model table is tested
+// through the session whose captions it writes. The model table is tested
 // with the drive's power-up packets.
 #include <QtTest>
 
 #include "Doubles.h"
 #include "drive/DriveModels.h"
-#include "shell/Mainform.h"
 
 using namespace kestrel;
 using Codes = QList<int>;
@@ -23,19 +22,20 @@ class DriveModelsTest : public QObject {
   private:
     // FileModel, FileRev, FileModelCode and FileRevNumber after `FileMatchesDrive`.
     QStringList fileShown() {
-        return {form.caption(Label::FileModel), form.caption(Label::FileRev),
-                QString::number(firmware.FileModelCode), QString::number(firmware.FileRevNumber)};
+        return {seen.file.model, seen.file.revision, QString::number(firmware.FileModelCode),
+                QString::number(firmware.FileRevNumber)};
     }
     void showFile(int fileModel) {
-        form.setCaption(Label::FileModel, kPrior);
-        form.setCaption(Label::FileRev, QStringLiteral("1.05"));
+        session.report().setFileModel(kPrior);
+        session.report().setFileRevision(QStringLiteral("1.05"));
         firmware.FileModelCode = fileModel;
         firmware.FileRevNumber = 105;
     }
 
     testing::TestPlatform tp;
-    Mainform form{tp.platform};
-    FirmwareState& firmware = form.firmwareState();
+    testing::RecordingObserver seen;
+    Session session{tp.platform, seen};
+    FirmwareState& firmware = session.firmwareState();
 };
 
 // A row of the family table each: every file number of the row against every
@@ -90,7 +90,8 @@ void DriveModelsTest::familyRows() {
             }
             const QByteArray where =
                 QByteArray::number(file) + " into " + QByteArray::number(drive);
-            QVERIFY2(FileMatchesDrive(firmware.FileModelCode, drive, form, firmware) == accept,
+            QVERIFY2(FileMatchesDrive(firmware.FileModelCode, drive, session.report(), firmware) ==
+                         accept,
                      where);
             QVERIFY2(fileShown() == shown, where);
         }

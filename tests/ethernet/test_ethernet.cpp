@@ -1,17 +1,12 @@
-// The Ethernet link on simulated time, inside the real window: the address
+// The Ethernet link on simulated time, through the session: the address
 // rule and txtIP, what a command puts on the wire and how long it waits for
 // its reply, what each arriving datagram leaves in the receive state, and the
 // Ping button with its three outcomes.
-#include <QComboBox>
-#include <QFocusEvent>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include "Bytes.h"
 #include "Doubles.h"
 #include "ethernet/AddressRules.h"
-#include "shell/Mainform.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -25,26 +20,26 @@ const QString kResponded = QStringLiteral("Drive responded.  ARM build number is
 const QString kNoResponse = QStringLiteral("No response from drive");
 const QByteArray kPlaceholderOnly(1, '\0');
 
-// The whole window offscreen, switched to the Ethernet link, with the
-// drive's address in txtIP.
+// The session switched to the Ethernet link, with the drive's address typed
+// into txtIP.
 struct EthernetWindow {
     EthernetWindow() {
         tp.serial.setOpenResult(1, 0);
-        form.Form_Load();
-        form.setIpText(kDriveIp);
-        form.selectEthernet();
+        session.Form_Load();
+        session.editAddress(kDriveIp);
+        session.driveAddress().selectEthernet();
     }
     // `datagram` reaches the host from `sender`, `delay` seconds from now.
     void arrive(const QByteArray& datagram, double delay, const QString& sender = kDriveIp) {
         tp.time.after(delay,
                       [this, datagram, sender] { tp.udp.receiveFromNetwork(datagram, sender); });
     }
-    void clickPing() { form.findChild<QPushButton*>(QStringLiteral("Ping"))->click(); }
-    UdpChannel& channel() { return form.udpChannel(); }
-    UdpState& state() { return form.udpState(); }
+    UdpChannel& channel() { return session.udpChannel(); }
+    UdpState& state() { return session.udpState(); }
 
     TestPlatform tp;
-    Mainform form{tp.platform};
+    RecordingObserver seen;
+    Session session{tp.platform, seen};
 };
 
 // The receive state but the ring's bytes, in one comparable text.
@@ -73,7 +68,6 @@ class EthernetTest : public QObject {
   private slots:
     void validIp_data();
     void validIp();
-    void ethernetOptionShowsAddressAndPing();
     void commandOnTheWire_data();
     void commandOnTheWire();
     void directSendsAndEmptyCommands();
@@ -131,30 +125,21 @@ void EthernetTest::validIp() {
 
     // Leaving txtIP with it: the caption shows it, or a message says why not.
     EthernetWindow w;
-    const QString captionBefore = w.form.windowCaption();
-    w.form.setIpText(text);
-    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(w.form.findChild<QLineEdit*>(QStringLiteral("txtIP")), &focusOut);
+    const QString captionBefore = w.seen.title;
+    w.session.editAddress(text);
+    w.session.txtIP_LostFocus();
     if (valid) {
-        QVERIFY(w.tp.messages.shown.empty());
-        QCOMPARE(w.form.windowCaption(), text + QLatin1Char(' ') + kTitle);
+        QVERIFY(w.seen.shown.empty());
+        QCOMPARE(w.seen.title, text + QLatin1Char(' ') + kTitle);
     } else {
-        QCOMPARE(w.tp.messages.texts(),
+        QCOMPARE(w.seen.texts(),
                  QStringList{QStringLiteral(
                      "Invalid IP address.  Example of a valid address: 192.168.0.20")});
-        QCOMPARE(w.tp.messages.shown.front().icon, MessageIcon::None);
-        QCOMPARE(w.form.windowCaption(), captionBefore);
+        QCOMPARE(w.seen.shown.front().icon, MessageIcon::None);
+        QCOMPARE(w.seen.title, captionBefore);
     }
-    QCOMPARE(w.form.ipText(), text);  // kept as typed either way
+    QCOMPARE(w.seen.address, text);  // kept as typed either way
     QVERIFY(w.tp.udp.sent().empty());
-}
-
-void EthernetTest::ethernetOptionShowsAddressAndPing() {
-    EthernetWindow w;  // chose the Ethernet link with txtIP already filled in
-    QVERIFY(!w.form.findChild<QLineEdit*>(QStringLiteral("txtIP"))->isHidden());
-    QVERIFY(!w.form.findChild<QPushButton*>(QStringLiteral("Ping"))->isHidden());
-    QVERIFY(w.form.findChild<QComboBox*>(QStringLiteral("CommList"))->isHidden());
-    QCOMPARE(w.form.windowCaption(), kDriveIp + QLatin1Char(' ') + kTitle);
 }
 
 void EthernetTest::commandOnTheWire_data() {
@@ -249,9 +234,9 @@ void EthernetTest::replyWait() {
         QVERIFY(w.tp.time.blockingWaits > sleeps);
     }
     QCOMPARE(w.tp.udp.sent().size(), 1u);
-    QVERIFY(w.tp.messages.shown.empty());
+    QVERIFY(w.seen.shown.empty());
 
-    w.form.Delay(100);  // a reply after the wait still lands
+    w.session.Delay(100);  // a reply after the wait still lands
     QCOMPARE(w.state().UDPReplyData, reply.sliced(2));
     QCOMPARE(w.tp.udp.remoteHost(), sender);
 }
@@ -281,24 +266,24 @@ void EthernetTest::badAddressSendsNothing() {
     QFETCH(QString, status);
     EthernetWindow w;
     w.state().PingReplyData = bytes({1, 2, 3, 4});
-    w.form.setIpText(address);
+    w.session.editAddress(address);
     const double start = w.tp.time.now();
 
-    w.clickPing();
-    QCOMPARE(w.tp.messages.texts(), QStringList{pingMessage});
+    w.session.Ping_Click();
+    QCOMPARE(w.seen.texts(), QStringList{pingMessage});
     QCOMPARE(w.tp.time.now(), start);
     QCOMPARE(w.state().PingReplyData, pingLeft);
 
     QVERIFY(!w.channel().UDP_DCLcommand("C", 2));
     QCOMPARE(w.tp.time.now(), start + commandTook);
     QCOMPARE(w.state().UDPReplyData, kPlaceholderOnly);
-    QCOMPARE(w.form.statusText(), status);
+    QCOMPARE(w.seen.status, status);
     QCOMPARE(w.channel().lastSendError().isEmpty(), status.isEmpty());
-    QCOMPARE(w.tp.messages.shown.size(), 1u);  // the command shows nothing
+    QCOMPARE(w.seen.shown.size(), 1u);  // the command shows nothing
     QVERIFY(w.tp.udp.sent().empty());
 
     // A good address works again and clears the error.
-    w.form.setIpText(kDriveIp);
+    w.session.editAddress(kDriveIp);
     QVERIFY(w.channel().UDPSendDCLpacket("C", 2, kPlaceholderOnly));
     QVERIFY(w.channel().lastSendError().isEmpty());
 }
@@ -338,8 +323,8 @@ void EthernetTest::arrivals() {
     QCOMPARE(snapshot(w.state()), state);
     QVERIFY(!w.tp.udp.hasPendingDatagram());      // each read, kept or let go
     QCOMPARE(w.tp.udp.remoteHost(), kOtherHost);  // even a dropped one moves the remote host
-    QVERIFY(w.tp.messages.shown.empty());
-    QCOMPARE(w.form.statusText(), QString());
+    QVERIFY(w.seen.shown.empty());
+    QCOMPARE(w.seen.status, QString());
 }
 
 void EthernetTest::ring_data() {
@@ -412,21 +397,21 @@ void EthernetTest::ping() {
     }
     const double start = w.tp.time.now();
 
-    w.clickPing();
+    w.session.Ping_Click();
 
     QCOMPARE(w.tp.udp.sent().size(), 1u);
     QCOMPARE(w.tp.udp.sent().front().data, bytes({0x00, 0x63, 0x00}));
     QCOMPARE(w.tp.udp.sent().front().host, kDriveIp);
     QCOMPARE(w.tp.udp.sent().front().port, quint16(7775));
     QCOMPARE(w.tp.time.now(), start + 0.1);  // an answer does not cut the wait short
-    QCOMPARE(w.tp.messages.texts(), QStringList{message});
-    QCOMPARE(w.tp.messages.shown.front().icon, MessageIcon::None);
+    QCOMPARE(w.seen.texts(), QStringList{message});
+    QCOMPARE(w.seen.shown.front().icon, MessageIcon::None);
 
-    w.form.Delay(100);  // a late answer lands too, and stays...
+    w.session.Delay(100);  // a late answer lands too, and stays...
     QCOMPARE(w.state().PingReplyData, answer);
     QCOMPARE(w.tp.udp.remoteHost(), sender);
-    w.clickPing();  // ...until the next press, which the drive leaves unanswered
-    QCOMPARE(w.tp.messages.texts(), (QStringList{message, kNoResponse}));
+    w.session.Ping_Click();  // ...until the next press, which the drive leaves unanswered
+    QCOMPARE(w.seen.texts(), (QStringList{message, kNoResponse}));
     QVERIFY(w.state().PingReplyData.isEmpty());
 }
 

@@ -3,7 +3,6 @@
 // and against plain sockets standing in for the drive and another host.
 #include <QNetworkDatagram>
 #include <QProcess>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QUdpSocket>
 #include <QtTest>
@@ -12,34 +11,32 @@
 #include "platform/AppInfo.h"
 #include "platform/qt/QtEventPump.h"
 #include "platform/qt/QtUdpSocket.h"
-#include "shell/Mainform.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
 
 namespace {
 
-// The window with the real clock, event pump and socket, addressed to
+// The session with the real clock, event pump and socket, addressed to
 // 127.0.0.1; the rest are doubles, the serial side unused.
 struct LoopbackWindow {
     LoopbackWindow() {
         serial.setOpenResult(1, 0);
         settings.write(AppInfo::settingsApplication(), QStringLiteral("Startup"),
                        QStringLiteral("IPaddress"), QStringLiteral("127.0.0.1"));
-        form.Form_Load();
-        form.selectEthernet();
+        session.Form_Load();
+        session.chooseLink(Link::Ethernet);
     }
     QtClock clock;
     QtEventPump pump{clock};
     QtUdpSocket udp;
     SimTime unusedSerialTime;
     FakeSerialPort serial{unusedSerialTime};
-    RecordingMessageBoxes messages;
     ScriptedFileDialog fileDialog;
     MemorySettingsStore settings;
-    RecordingProgramControl program;
-    Platform platform{clock, pump, serial, udp, messages, fileDialog, settings, program};
-    Mainform form{platform};
+    Platform platform{clock, pump, serial, udp, fileDialog, settings};
+    RecordingObserver seen;
+    Session session{platform, seen};
 };
 
 }  // namespace
@@ -72,21 +69,21 @@ void UdpLoopbackTest::againstTheSimulatedDrive() {
     }
     QVERIFY2(banner.contains("udp 127.0.0.1:7775"), banner.constData());
     LoopbackWindow w;
-    QVERIFY2(w.messages.shown.empty(), "the window could not bind UDP 7777");
+    QVERIFY2(w.seen.shown.empty(), "the session could not bind UDP 7777");
 
-    QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 2));
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0514"));
-    QVERIFY(w.form.udpChannel().UDP_DCLcommand("\x8Ey", 4));
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray("0042"));
+    QVERIFY(w.session.udpChannel().UDP_DCLcommand("C", 2));
+    QCOMPARE(w.session.udpState().UDPReplyData, QByteArray::fromHex("0514"));
+    QVERIFY(w.session.udpChannel().UDP_DCLcommand("\x8Ey", 4));
+    QCOMPARE(w.session.udpState().UDPReplyData, QByteArray("0042"));
 
     // The drive answers two bytes where three are asked for: the full wait.
     const double start = w.clock.now();
-    QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 3));
+    QVERIFY(w.session.udpChannel().UDP_DCLcommand("C", 3));
     QVERIFY(w.clock.now() - start >= UdpChannel::ReplyWait);
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0514"));
+    QCOMPARE(w.session.udpState().UDPReplyData, QByteArray::fromHex("0514"));
 
-    w.form.findChild<QPushButton*>(QStringLiteral("Ping"))->click();
-    QCOMPARE(w.messages.texts(),
+    w.session.Ping_Click();
+    QCOMPARE(w.seen.texts(),
              QStringList{QStringLiteral("Drive responded.  ARM build number is 2147483690. "
                                         "MAC ID = 0-11-A-FF-2B-3")});
 }
@@ -105,13 +102,13 @@ void UdpLoopbackTest::replyFromAnotherHostIsTaken() {
         other.writeDatagram(QByteArray::fromHex("00080329"), QHostAddress::LocalHost, 7777);
     });
     LoopbackWindow w;
-    QVERIFY2(w.messages.shown.empty(), "the window could not bind UDP 7777");
+    QVERIFY2(w.seen.shown.empty(), "the session could not bind UDP 7777");
 
-    QVERIFY(w.form.udpChannel().UDP_DCLcommand("C", 2));
+    QVERIFY(w.session.udpChannel().UDP_DCLcommand("C", 2));
 
     QCOMPARE(command.data(), QByteArray::fromHex("00084302"));
     QCOMPARE(command.senderPort(), 7777);
-    QCOMPARE(w.form.udpState().UDPReplyData, QByteArray::fromHex("0329"));
+    QCOMPARE(w.session.udpState().UDPReplyData, QByteArray::fromHex("0329"));
     QCOMPARE(w.udp.remoteHost(), QStringLiteral("127.0.0.2"));
 }
 

@@ -1,18 +1,14 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "Doubles.h"
 #include "firmware/FirmwareHeader.h"
-#include "shell/Mainform.h"
 
-using kestrel::Button;
 using kestrel::FileDialogResult;
 using kestrel::FirmwareHeader;
-using kestrel::Label;
 using Status = kestrel::FirmwareHeader::Status;
 
 namespace {
@@ -42,21 +38,21 @@ class FailingDevice final : public QIODevice {
     QByteArray good_;
 };
 
-// The window on doubles, loaded, with the start-up messages out of the way, and
+// The session on doubles, loaded, with the start-up messages out of the way, and
 // its firmware folder in a temporary folder that does not hold it yet.
 struct Rig {
     Rig() {
         QDir().mkpath(dir.filePath(QStringLiteral("data")));
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         tp.serial.setOpenResult(1, 0);
-        form.Form_Load();
-        tp.messages.shown.clear();
-        tp.messages.onShow = [this](const auto&) {
-            enabledWhileMessage.push_back(form.isEnabled(Button::OpenPrograms));
+        session.Form_Load();
+        seen.shown.clear();
+        seen.onShow = [this](const auto&) {
+            enabledWhileMessage.push_back(seen.actions.openPrograms);
         };
     }
     ~Rig() { qunsetenv("XDG_DATA_HOME"); }
-    void click() { form.findChild<QPushButton*>(QStringLiteral("OpenPrograms"))->click(); }
+    void click() { session.OpenPrograms_Click(); }
     void choose(const QString& path) {
         tp.fileDialog.choose(path);
         click();
@@ -64,10 +60,13 @@ struct Rig {
     QString proposed() const { return tp.fileDialog.calls.back().initialName; }
     // FileName and the selected path, then FileRev, FileModel and the two numbers.
     QStringList shown() {
-        const kestrel::FirmwareState& state = form.firmwareState();
-        return {form.caption(Label::FileName),        state.path,
-                form.caption(Label::FileRev),         form.caption(Label::FileModel),
-                QString::number(state.FileRevNumber), QString::number(state.FileModelCode)};
+        const kestrel::FirmwareState& state = session.firmwareState();
+        return {seen.file.name,
+                state.path,
+                seen.file.revision,
+                seen.file.model,
+                QString::number(state.FileRevNumber),
+                QString::number(state.FileModelCode)};
     }
     QString folder() const { return dir.filePath(QStringLiteral("data/Veltrane")); }
     QString recordPath() const { return folder() + QStringLiteral("/FirmwareFile.txt"); }
@@ -86,7 +85,8 @@ struct Rig {
 
     QTemporaryDir dir;
     kestrel::testing::TestPlatform tp;
-    kestrel::Mainform form{tp.platform};
+    kestrel::testing::RecordingObserver seen;
+    kestrel::Session session{tp.platform, seen};
     std::vector<bool> enabledWhileMessage;  // OpenPrograms while each message was shown
 };
 
@@ -270,11 +270,11 @@ void TestFirmware::dialogProposes() {
     QCOMPARE(rig.tp.fileDialog.calls[0].title, QStringLiteral("Open DSP Firmware File"));
     QCOMPARE(rig.tp.fileDialog.calls[0].filter, QStringLiteral("Firmware Files *.E|*.E|"));
     QCOMPARE(rig.proposed(), proposed.replace(QLatin1String("<folder>"), rig.folder()));
-    QVERIFY(rig.tp.messages.shown.empty());
+    QVERIFY(rig.seen.shown.empty());
     QCOMPARE(before, (QStringList{"Not Loaded", "", "0.00", "None", "0", "0"}));
     QCOMPARE(rig.shown(), before);
     QCOMPARE(rig.record(), record.isNull() ? QByteArray("<no record>") : record);
-    QVERIFY(rig.form.isEnabled(Button::OpenPrograms));
+    QVERIFY(rig.seen.actions.openPrograms);
 }
 
 // Every outcome of a second choice, over real files, after a first file was
@@ -338,7 +338,7 @@ void TestFirmware::secondChoice() {
         rig.write(path, content);
     }
     if (situation == QLatin1String("ethernet")) {
-        rig.form.selectEthernet();
+        rig.session.driveAddress().selectEthernet();
     }
     rig.choose(first);
     QCOMPARE(rig.shown(), (QStringList{first, first, "2.10", "QN-J AC", "210", "36"}));
@@ -349,7 +349,7 @@ void TestFirmware::secondChoice() {
         QVERIFY(QDir(rig.dir.filePath(QStringLiteral("data"))).removeRecursively());
         rig.write(QStringLiteral("data"), {});
     }
-    rig.form.setEnabled(Button::StartDownload, situation == QLatin1String("serial, enabled"));
+    rig.session.report().allowStartDownload(situation == QLatin1String("serial, enabled"));
     const int descriptors = openDescriptors();
 
     if (situation == QLatin1String("dialog cancelled")) {
@@ -368,12 +368,12 @@ void TestFirmware::secondChoice() {
     message.replace(QLatin1String("<file>"), path)
         .replace(QLatin1String("<record>"), rig.recordPath())
         .replace(QLatin1String("<folder>"), rig.folder());
-    QCOMPARE(rig.tp.messages.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(rig.seen.texts(), message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(rig.enabledWhileMessage, std::vector<bool>(message.isEmpty() ? 0 : 1, false));
     QCOMPARE(rig.shown(), QStringList({selected, selected}) + shown);
     QCOMPARE(rig.record(), recordLost ? QByteArray("<no record>") : recordOf(selected));
-    QCOMPARE(rig.form.isEnabled(Button::StartDownload), startDownload);
-    QVERIFY(rig.form.isEnabled(Button::OpenPrograms));
+    QCOMPARE(rig.seen.actions.startDownload, startDownload);
+    QVERIFY(rig.seen.actions.openPrograms);
     QCOMPARE(openDescriptors(), descriptors);
 }
 

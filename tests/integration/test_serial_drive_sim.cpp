@@ -1,6 +1,11 @@
 // The window on the real serial stack: QtSerialPort on the pseudo-terminal
-// that kestrel-drive-sim creates. The drive powers up and the window shows it.
+// that kestrel-drive-sim creates. The drive powers up and the window shows
+// it, also when the Ethernet link was selected: the switch to serial keeps
+// the bytes that caused it.
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
 #include "Doubles.h"
@@ -15,6 +20,7 @@ using namespace kestrel::testing;
 class SerialDriveSimTest : public QObject {
     Q_OBJECT
   private slots:
+    void windowShowsTheDriveThatPoweredUp_data();
     void windowShowsTheDriveThatPoweredUp();
 };
 
@@ -31,7 +37,14 @@ QString readLine(QProcess& process, int timeoutMs) {
 
 }  // namespace
 
+void SerialDriveSimTest::windowShowsTheDriveThatPoweredUp_data() {
+    QTest::addColumn<bool>("ethernetSelected");
+    QTest::newRow("serial selected") << false;
+    QTest::newRow("Ethernet selected") << true;
+}
+
 void SerialDriveSimTest::windowShowsTheDriveThatPoweredUp() {
+    QFETCH(bool, ethernetSelected);
     // A KX-M3 at revision 1.07 that stays silent until told to power up, so
     // its packet cannot arrive before the window has opened the port. Any
     // free UDP port: this test does not touch the Ethernet link.
@@ -61,30 +74,34 @@ void SerialDriveSimTest::windowShowsTheDriveThatPoweredUp() {
                    ptyPath);
     QtSerialPort serial(settings);
     FakeUdpSocket udp(unusedTime);
-    RecordingMessageBoxes messages;
     ScriptedFileDialog fileDialog;
-    RecordingProgramControl program;
-    Platform platform{clock, pump, serial, udp, messages, fileDialog, settings, program};
+    Platform platform{clock, pump, serial, udp, fileDialog, settings};
     Mainform form(platform);
     form.Form_Load();
-    QVERIFY2(serial.isOpen(), qPrintable(messages.texts().join(QLatin1Char('|'))));
-    QVERIFY(!form.isEnabled(Button::StartDownload));
+    QVERIFY(serial.isOpen());
+    auto label = [&form](const char* name) {
+        return form.findChild<QLabel*>(QLatin1String(name))->text();
+    };
+    auto* start = form.findChild<QPushButton*>(QStringLiteral("StartDownload"));
+    QVERIFY(!start->isEnabled());
+    if (ethernetSelected) {
+        form.session().chooseLink(Link::Ethernet);
+    }
 
     sim.write("power-up\n");
-    QTRY_COMPARE_WITH_TIMEOUT(form.caption(Label::DriveModel), QStringLiteral("KX-M3"), 5000);
-    QCOMPARE(form.caption(Label::DriveRev), QStringLiteral("1.07"));
-    QCOMPARE(form.caption(Label::DriveDesc),
-             QStringLiteral("NEMA 23 Integrated Step Motor & Drive"));
-    QCOMPARE(form.driveState().DriveModelCode, 49);
-    QVERIFY(form.isEnabled(Button::StartDownload));
-    QVERIFY(form.serialState().QTSent);
-    QVERIFY(messages.shown.empty());
+    QTRY_COMPARE_WITH_TIMEOUT(label("DriveModel"), QStringLiteral("KX-M3"), 5000);
+    QCOMPARE(label("DriveRev"), QStringLiteral("1.07"));
+    QCOMPARE(label("DriveDesc"), QStringLiteral("NEMA 23 Integrated Step Motor & Drive"));
+    QCOMPARE(form.session().driveState().DriveModelCode, 49);
+    QVERIFY(start->isEnabled());
+    QVERIFY(form.findChild<QRadioButton*>(QStringLiteral("optSerial"))->isChecked());
+    QVERIFY(form.session().serialState().QTSent);
 
     // The drive heard the answer to its power-up.
     QByteArray transcript;
     QTRY_VERIFY_WITH_TIMEOUT((transcript += sim.readAllStandardError()).contains("command \"QT\""),
                              5000);
-    form.Form_Unload();
+    form.session().Form_Unload();
 }
 
 QTEST_MAIN(SerialDriveSimTest)

@@ -1,5 +1,5 @@
 // The command exchange with the drive and the receive handler, through the
-// real window on simulated time: the drive's bytes are put at the port when
+// session on simulated time: the drive's bytes are put at the port when
 // the test says, or come from the simulated drive, and what the host sent is
 // read off the line.
 #include <QtTest>
@@ -7,7 +7,6 @@
 #include "Bytes.h"
 #include "Doubles.h"
 #include "SimulatedDriveLink.h"
-#include "shell/Mainform.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -19,15 +18,14 @@ const QString kBadPacket = QStringLiteral("Bad Powerup Packet\r\n");
 const QString kOtherFamily =
     QStringLiteral("You must use Ortus Firmware downloader for this drive");
 
-// The window started on COM1; given options, with the simulated drive attached.
+// The session started on COM1; given options, with the simulated drive attached.
 struct Bench {
     explicit Bench(std::optional<drivesim::DriveOptions> options = {}) {
         if (options) {
             drive = std::make_unique<SimulatedDriveLink>(tp, *options);
         }
         tp.serial.setOpenResult(1, CommError::None);
-        form = std::make_unique<Mainform>(tp.platform);
-        form->Form_Load();
+        session.Form_Load();
     }
     // Drive bytes that reach the port `dt` seconds from now.
     void fromDrive(double dt, const QByteArray& b) {
@@ -35,19 +33,19 @@ struct Bench {
     }
     bool send(const QString& command, bool waitReply) {
         serial().CommandText = command;
-        return form->serialExchange().SendCommand(waitReply);
+        return session.serialExchange().SendCommand(waitReply);
     }
-    SerialState& serial() { return form->serialState(); }
-    QString log() const { return form->statusText(); }
-    // DriveRev, DriveModel and DriveDesc.
+    SerialState& serial() { return session.serialState(); }
+    QString log() const { return seen.status; }
     QStringList driveShown() const {
-        return {form->caption(Label::DriveRev), form->caption(Label::DriveModel),
-                form->caption(Label::DriveDesc)};
+        return {seen.drive.revision, seen.drive.model, seen.drive.description};
     }
+    void allowStart(bool allowed) { session.report().allowStartDownload(allowed); }
 
     TestPlatform tp;
     std::unique_ptr<SimulatedDriveLink> drive;
-    std::unique_ptr<Mainform> form;
+    RecordingObserver seen;
+    Session session{tp.platform, seen};
 };
 
 }  // namespace
@@ -138,12 +136,15 @@ void SerialExchangeTest::portNotOpen() {
     Bench b;
     b.tp.serial.close();
     b.serial().RxBuffer = "previous\r";
-    QVERIFY(b.send(QStringLiteral("SA"), true));
-    QCOMPARE(b.tp.messages.texts(), QStringList{QStringLiteral("Comm Port Not Open")});
-    QCOMPARE(b.tp.messages.shown[0].icon, MessageIcon::None);
+    // No reply can have come, whatever RxBuffer still holds; a command that
+    // waits for none reports as before. Each says the port is not open.
+    QVERIFY(!b.send(QStringLiteral("SA"), true));
+    QVERIFY(b.send(QStringLiteral("PR5"), false));
+    QCOMPARE(b.seen.texts(), QStringList(2, QStringLiteral("Comm Port Not Open")));
+    QCOMPARE(b.seen.shown[0].icon, MessageIcon::None);
     QCOMPARE(b.serial().RxBuffer, QByteArray("previous\r"));
     QVERIFY(!b.serial().CommandBusy);
-    b.form->waits().WaitMs(10);
+    b.session.waits().WaitMs(10);
     QVERIFY(b.tp.serial.transmitted().isEmpty());
 }
 
@@ -176,30 +177,30 @@ void SerialExchangeTest::powerUp() {
     QFETCH(QByteArray, sent);
     const bool enabled = sent == "QT\r";
     Bench b;
-    b.form->downloadState().DownloadDone = done;
+    b.session.downloadState().DownloadDone = done;
     b.serial().QTSent = done;  // so that every row shows a change
     b.serial().BootLoaderVersion = 5;
-    b.form->driveState().DriveModelCode = 20;
-    b.form->setEnabled(Button::StartDownload, !enabled && !done);
-    b.form->appendStatus(QStringLiteral("kept"));
+    b.session.driveState().DriveModelCode = 20;
+    b.allowStart(!enabled && !done);
+    b.session.report().appendStatus(QStringLiteral("kept"));
     b.tp.serial.receiveFromDrive(bytes({0xFF, 0x05, model}));
 
-    b.form->Delay(200);
+    b.session.Delay(200);
 
     QCOMPARE(b.driveShown(), shown);
     // A model the table does not know leaves no code to match a file against.
-    QCOMPARE(b.form->driveState().DriveModelCode, shown[1] == "Unknown" ? 0 : model);
+    QCOMPARE(b.session.driveState().DriveModelCode, shown[1] == "Unknown" ? 0 : model);
     QCOMPARE(b.serial().BootLoaderVersion, 0);
     QCOMPARE(b.serial().QTSent, enabled);
-    QCOMPARE(b.form->isEnabled(Button::StartDownload), enabled);
+    QCOMPARE(b.seen.actions.startDownload, enabled);
     QCOMPARE(b.log(), enabled ? QString() : QStringLiteral("kept"));
     QCOMPARE(b.tp.serial.transmitted(), sent);
-    QVERIFY(b.tp.messages.shown.empty());
+    QVERIFY(b.seen.shown.empty());
 
     // Later polls find the packet handled: it is acted on once.
-    b.form->setEnabled(Button::StartDownload, !enabled);
-    b.form->Delay(500);
-    QCOMPARE(b.form->isEnabled(Button::StartDownload), !enabled);
+    b.allowStart(!enabled);
+    b.session.Delay(500);
+    QCOMPARE(b.seen.actions.startDownload, !enabled);
     QCOMPARE(b.tp.serial.transmitted(), sent);
 }
 
@@ -239,20 +240,20 @@ void SerialExchangeTest::bootLoaderPacket() {
     QFETCH(QStringList, shown);
     QFETCH(int, code);
     Bench b;
-    b.form->firmwareState().FileRevNumber = static_cast<qint16>(file[0]);
-    b.form->firmwareState().FileModelCode = static_cast<qint16>(file[1]);
-    b.form->downloadState().BootEntered = bootEntered;
-    b.form->setEnabled(Button::StartDownload, bootEntered);
+    b.session.firmwareState().FileRevNumber = static_cast<qint16>(file[0]);
+    b.session.firmwareState().FileModelCode = static_cast<qint16>(file[1]);
+    b.session.downloadState().BootEntered = bootEntered;
+    b.allowStart(bootEntered);
     b.serial().QTSent = true;
-    b.form->appendStatus(QStringLiteral("Download Firmware command Sent\r\n"));
+    b.session.report().appendStatus(QStringLiteral("Download Firmware command Sent\r\n"));
     b.tp.serial.receiveFromDrive(bytes({0xF0, packet[0], packet[1], 0x15}));
 
-    b.form->Delay(200);
+    b.session.Delay(200);
 
     QCOMPARE(b.driveShown().mid(0, 2), shown);
-    QCOMPARE(b.form->driveState().DriveModelCode, code);
+    QCOMPARE(b.session.driveState().DriveModelCode, code);
     QCOMPARE(b.serial().BootLoaderVersion, 0x15);
-    QCOMPARE(b.form->isEnabled(Button::StartDownload), !bootEntered);
+    QCOMPARE(b.seen.actions.startDownload, !bootEntered);
     QCOMPARE(b.log(), QString());
     QVERIFY(b.serial().RxBuffer.isEmpty());
     QVERIFY(!b.serial().QTSent);
@@ -261,17 +262,17 @@ void SerialExchangeTest::bootLoaderPacket() {
 
 void SerialExchangeTest::otherFamilyPacketWarnsOncePerPacket() {
     Bench b;
-    b.form->setEnabled(Button::StartDownload, true);
+    b.allowStart(true);
     b.tp.serial.receiveFromDrive(bytes({0xEF, 0x00, 0x00}));
-    b.form->Delay(1000);
-    QCOMPARE(b.tp.messages.texts(), QStringList{kOtherFamily});
-    QCOMPARE(b.tp.messages.shown[0].icon, MessageIcon::None);
-    QVERIFY(b.form->isEnabled(Button::StartDownload));
+    b.session.Delay(1000);
+    QCOMPARE(b.seen.texts(), QStringList{kOtherFamily});
+    QCOMPARE(b.seen.shown[0].icon, MessageIcon::None);
+    QVERIFY(b.seen.actions.startDownload);
     QVERIFY(b.tp.serial.transmitted().isEmpty());
 
     b.fromDrive(0.1, bytes({0xEF, 0x01, 0x02}));
-    b.form->Delay(1000);
-    QCOMPARE(b.tp.messages.texts(), (QStringList{kOtherFamily, kOtherFamily}));
+    b.session.Delay(1000);
+    QCOMPARE(b.seen.texts(), (QStringList{kOtherFamily, kOtherFamily}));
 }
 
 // Bytes as they come off the line, in pieces at given times; what the
@@ -326,19 +327,19 @@ void SerialExchangeTest::collection() {
     QFETCH(QString, log);
     QFETCH(QByteArray, sent);
     Bench b;
-    b.form->appendStatus(QStringLiteral("before"));
+    b.session.report().appendStatus(QStringLiteral("before"));
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         b.fromDrive(0.01 + times[i], pieces[i]);
     }
 
-    b.form->Delay(1500);
+    b.session.Delay(1500);
 
     QCOMPARE(b.driveShown().mid(0, 2), shown);
     QCOMPARE(b.log(), log);
     QCOMPARE(b.tp.serial.transmitted(), sent);
     QCOMPARE(b.tp.serial.bytesWaiting(), 0);
     QVERIFY(!b.serial().PacketInProgress);
-    QVERIFY(b.tp.messages.shown.empty());
+    QVERIFY(b.seen.shown.empty());
 }
 
 void SerialExchangeTest::incompletePacketTimesOutAfterHalfASecond() {
@@ -356,7 +357,7 @@ void SerialExchangeTest::incompletePacketTimesOutAfterHalfASecond() {
     b.fromDrive(0.8, "OK");
     const long long passes = b.tp.time.passes;
 
-    b.form->Delay(1000);
+    b.session.Delay(1000);
 
     QCOMPARE(atHalf, QString());
     QCOMPARE(justAfter, kBadPacket);
@@ -370,19 +371,19 @@ void SerialExchangeTest::incompletePacketTimesOutAfterHalfASecond() {
 void SerialExchangeTest::pollWithNothingWaitingLeavesTheLinkAlone() {
     Bench b;
     b.tp.serial.receiveFromDrive("OK");  // the last event is now "receive" for good
-    b.form->Delay(50);
-    b.form->selectEthernet();
-    b.form->Delay(500);
-    QVERIFY(b.form->isEthernetSelected());
-    b.form->downloadState().Downloading = true;  // an Ethernet download's waits
-    b.form->Delay(500);
-    QVERIFY(b.form->isEthernetSelected());
-    b.form->downloadState().Downloading = false;
+    b.session.Delay(50);
+    b.session.driveAddress().selectEthernet();
+    b.session.Delay(500);
+    QVERIFY((b.seen.link == Link::Ethernet));
+    b.session.downloadState().Downloading = true;  // an Ethernet download's waits
+    b.session.Delay(500);
+    QVERIFY((b.seen.link == Link::Ethernet));
+    b.session.downloadState().Downloading = false;
 
     // Bytes that really arrive still show the drive is on the serial line.
     b.tp.serial.receiveFromDrive("X");
-    b.form->Delay(50);
-    QVERIFY(b.form->isSerialSelected());
+    b.session.Delay(50);
+    QVERIFY((b.seen.link == Link::Serial));
 }
 
 void SerialExchangeTest::bytesArrivingWhileTheHandlerWaitsAreHandled() {
@@ -390,7 +391,7 @@ void SerialExchangeTest::bytesArrivingWhileTheHandlerWaitsAreHandled() {
     b.fromDrive(0.01, kPowerUp55);
     b.fromDrive(0.05, "OK\r\n");  // while the handler waits 100 ms after the packet
     // Only the port's own notices run the handler here, not Delay's polls.
-    b.form->waits().WaitMs(500);
+    b.session.waits().WaitMs(500);
     QCOMPARE(b.tp.serial.transmitted(), QByteArray("QT\r"));
     QCOMPARE(b.log(), QStringLiteral("OK\r\n"));
     QCOMPARE(b.tp.serial.bytesWaiting(), 0);
@@ -404,13 +405,13 @@ void SerialExchangeTest::aTransferOwnsThePort() {
     b.fromDrive(0.01, kPowerUp55);
     b.tp.time.after(0.05, [&] {
         b.tp.serial.receiveFromDrive("\x13");
-        b.form->downloadState().Downloading = true;
+        b.session.downloadState().Downloading = true;
     });
-    b.form->waits().WaitMs(500);
+    b.session.waits().WaitMs(500);
     QCOMPARE(b.tp.serial.bytesWaiting(), 1);
 
     b.tp.serial.receiveFromDrive(bytes({0xFF, 0x07, 49}));
-    b.form->Delay(300);
+    b.session.Delay(300);
     QCOMPARE(b.tp.serial.bytesWaiting(), 4);
     QCOMPARE(b.driveShown()[0], QStringLiteral("1.05"));
     QCOMPARE(b.tp.serial.transmitted(), QByteArray("QT\r"));
@@ -433,14 +434,14 @@ void SerialExchangeTest::simulatedDrive() {
     drivesim::DriveOptions options;
     options.blank = blank;
     Bench b(options);
-    b.form->firmwareState().FileRevNumber = 210;
-    b.form->firmwareState().FileModelCode = 51;
+    b.session.firmwareState().FileRevNumber = 210;
+    b.session.firmwareState().FileModelCode = 51;
 
     b.drive->powerUp();
-    b.form->Delay(500);
+    b.session.Delay(500);
 
     QCOMPARE(b.driveShown().mid(0, 2), shown);
-    QVERIFY(b.form->isEnabled(Button::StartDownload));
+    QVERIFY(b.seen.actions.startDownload);
     const QString transcript = b.drive->transcriptText();
     QVERIFY2(transcript.contains(QLatin1String("command \"QT\"")) != blank, qPrintable(transcript));
 }

@@ -11,25 +11,47 @@
 #include "FakeUdpSocket.h"
 #include "SimTime.h"
 #include "platform/FileDialog.h"
-#include "platform/MessageBoxes.h"
 #include "platform/Platform.h"
-#include "platform/ProgramControl.h"
+#include "platform/SessionObserver.h"
 #include "platform/SettingsStore.h"
+#include "session/Session.h"
 
 namespace kestrel::testing {
 
-class RecordingMessageBoxes final : public MessageBoxes {
+// A front end that records what the session reports, as a person would see
+// it: the status log as one text, the latest of every other report, and each
+// message box in order.
+class RecordingObserver final : public SessionObserver {
   public:
     struct Shown {
         QString text;
         MessageIcon icon;
     };
-    void show(const QString& text, MessageIcon icon) override {
+
+    void statusAppended(const QString& text) override { status += text; }
+    void statusCleared() override { status.clear(); }
+    void driveChanged(const DriveShown& d) override { drive = d; }
+    void fileChanged(const FileShown& f) override { file = f; }
+    void countersChanged(const Counters& c) override { counters = c; }
+    void progressChanged(qint64 value, qint64 maximum) override {
+        progress = value;
+        progressMaximum = maximum;
+    }
+    void extraTextChanged(const QString& text) override { extraText = text; }
+    void actionsChanged(const Actions& a) override { actions = a; }
+    void linkChanged(Link l) override { link = l; }
+    void portChoiceChanged(int index) override { portChoice = index; }
+    void addressChanged(const QString& a) override { address = a; }
+    void ethernetAllowedChanged(bool allowed) override { ethernetAllowed = allowed; }
+    void titleChanged(const QString& t) override { title = t; }
+    void showMessage(const QString& text, MessageIcon icon) override {
         shown.push_back({text, icon});
         if (onShow) {
             onShow(shown.back());
         }
     }
+    void sessionEnded() override { ++endCount; }
+
     QStringList texts() const {
         QStringList all;
         for (const auto& s : shown) {
@@ -37,9 +59,24 @@ class RecordingMessageBoxes final : public MessageBoxes {
         }
         return all;
     }
+
+    QString status;
+    DriveShown drive;
+    FileShown file;
+    Counters counters;
+    qint64 progress = 0;
+    qint64 progressMaximum = 0;
+    QString extraText;
+    Actions actions;
+    Link link = Link::Serial;
+    int portChoice = -1;
+    QString address;
+    bool ethernetAllowed = true;
+    QString title;
     std::vector<Shown> shown;
     // Runs while the (modal) box would be open.
     std::function<void(const Shown&)> onShow;
+    int endCount = 0;
 };
 
 class ScriptedFileDialog final : public FileDialog {
@@ -83,23 +120,27 @@ class MemorySettingsStore final : public SettingsStore {
     QMap<QString, QString> values;
 };
 
-class RecordingProgramControl final : public ProgramControl {
-  public:
-    void endProgram() override { ++endCount; }
-    int endCount = 0;
-};
-
 // A whole platform of doubles on one simulated clock.
 struct TestPlatform {
     SimTime time;
     SimEventPump pump{time};
     FakeSerialPort serial{time};
     FakeUdpSocket udp{time};
-    RecordingMessageBoxes messages;
     ScriptedFileDialog fileDialog;
     MemorySettingsStore settings;
-    RecordingProgramControl program;
-    Platform platform{time, pump, serial, udp, messages, fileDialog, settings, program};
+    Platform platform{time, pump, serial, udp, fileDialog, settings};
+};
+
+}  // namespace kestrel::testing
+
+namespace kestrel::testing {
+
+// The session on a platform of doubles with a recording front end: what
+// component tests drive.
+struct TestSession {
+    TestPlatform tp;
+    RecordingObserver seen;
+    Session session{tp.platform, seen};
 };
 
 }  // namespace kestrel::testing

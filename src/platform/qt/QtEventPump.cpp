@@ -11,9 +11,7 @@ QtEventPump::QtEventPump(const Clock& clock) : clock_(clock) {
 }
 
 void QtEventPump::processPending() {
-    ++depth_;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    --depth_;
 }
 
 void QtEventPump::waitForEvents(double deadline) {
@@ -25,9 +23,7 @@ void QtEventPump::waitForEvents(double deadline) {
     // A nested wait restarts the timer for its own deadline; the outer wait
     // restarts it again on its next pass.
     wakeUp_.start(static_cast<int>(std::ceil(remaining * 1000.0)));
-    ++depth_;
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    --depth_;
     wakeUp_.stop();
 }
 

@@ -24,13 +24,10 @@ class QtEventPump final : public EventPump {
     explicit QtEventPump(const Clock& clock);
     void processPending() override;
     void waitForEvents(double deadline) override;
-    // How many waits are running, nested in each other.
-    int depth() const { return depth_; }
 
   private:
     const Clock& clock_;
     QTimer wakeUp_;
-    int depth_ = 0;
 };
 
 }  // namespace kestrel

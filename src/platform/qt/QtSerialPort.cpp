@@ -12,8 +12,13 @@
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 #else
+#include <QThread>
 #define FIONREAD 0
 #define TIOCOUTQ 0
 #endif
@@ -209,6 +214,49 @@ int QtSerialPort::bytesQueuedForOutput() {
         port_.flush();
     }
     return static_cast<int>(port_.bytesToWrite()) + kernelBytes(TIOCOUTQ);
+}
+
+// The kernel's default timer slack lets a sleep run 50 us long, more than
+// half a character at 115200 bit/s, so it is narrowed for this one sleep.
+void sleepPrecisely(double seconds) {
+#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
+    const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+#endif
+    timespec until{};
+    ::clock_gettime(CLOCK_MONOTONIC, &until);
+    const auto nanoseconds = static_cast<long long>(seconds * 1e9);
+    until.tv_sec += static_cast<time_t>(nanoseconds / 1000000000LL);
+    until.tv_nsec += static_cast<long>(nanoseconds % 1000000000LL);
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_nsec -= 1000000000L;
+        ++until.tv_sec;
+    }
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+#ifdef Q_OS_LINUX
+    if (slack > 0) {
+        ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0, 0, 0);
+    }
+#endif
+#else
+    QThread::usleep(static_cast<unsigned long>(seconds * 1e6));
+#endif
+}
+
+void QtSerialPort::waitForOutputDrained(double seconds) {
+    const int queued = bytesQueuedForOutput();
+    if (queued <= 0 || !(seconds > 0)) {
+        return;
+    }
+    // Half the time the queue takes to reach the line, so the caller looks
+    // twice per character and the next byte follows closely; at most 2 ms,
+    // so that events still flow when the queue does not move (a line held
+    // by flow control).
+    const std::optional<LineSettings> line = parseLineSettings(settings_);
+    const double perByte = line ? characterSeconds(*line) : 10.0 / 9600;
+    sleepPrecisely(std::min({seconds, std::max(queued * perByte / 2, 20e-6), 0.002}));
 }
 
 void QtSerialPort::onReadyRead() {

@@ -12,6 +12,10 @@ namespace kestrel {
 // opened exclusively) by another process, which Qt reports alike.
 int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
 
+// Sleeps `seconds` on the monotonic clock with microsecond precision, for
+// waits far shorter than the event loop's millisecond timers.
+void sleepPrecisely(double seconds);
+
 // MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
 // caller that polls the port without pumping events still sees its bytes.
 class QtSerialPort final : public SerialPort {
@@ -33,6 +37,7 @@ class QtSerialPort final : public SerialPort {
     int bytesWaiting() override;
     void waitForBytes(double seconds) override;
     int bytesQueuedForOutput() override;
+    void waitForOutputDrained(double seconds) override;
     int lastEvent() const override { return lastEvent_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);

@@ -1,0 +1,34 @@
+// kestrel-flash: the updater's core from a terminal.
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+
+#include "flash/FlashOptions.h"
+#include "flash/FlashRun.h"
+#include "platform/AppInfo.h"
+
+int main(int argc, char* argv[]) {
+    using namespace kestrel::flash;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrel-flash"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    const ParsedArguments parsed = parseFlashArguments(QCoreApplication::arguments());
+    if (!parsed.options) {
+        err << "kestrel-flash: " << parsed.error << "\nTry --help.\n";
+        return int(ExitCode::BadArguments);
+    }
+    switch (parsed.options->action) {
+        case FlashOptions::Action::Help:
+            out << flashHelpText();
+            return int(ExitCode::Done);
+        case FlashOptions::Action::Version:
+            out << "kestrel-flash " << kestrel::AppInfo::major() << '.' << kestrel::AppInfo::minor()
+                << '.' << kestrel::AppInfo::revision() << " (" << kestrel::AppInfo::title()
+                << ")\n";
+            return int(ExitCode::Done);
+        default:
+            return runFlash(*parsed.options, out, err);
+    }
+}

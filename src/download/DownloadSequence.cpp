@@ -1,0 +1,341 @@
+#include "DownloadSequence.h"
+
+#include "drive/DriveModels.h"
+#include "firmware/FirmwareHeader.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr int kEthernetBlockSize = 200;
+constexpr int kSerialBlockSize = 256;
+// Three bytes follow the header fields and precede the image.
+constexpr int kSkippedBytes = 3;
+// A file shorter than this cannot hold two header fields and an image.
+constexpr qint64 kShortestFile = 8;
+// More blocks than this without a "." from the drive stop the download.
+constexpr int kBlocksWithoutDot = 20;
+const QString kEmpty = QStringLiteral("The Firmware file was empty");
+const QString kLowSpeed = QStringLiteral("9600,N,8,1");
+const QString kHighSpeed = QStringLiteral("115200,N,8,1");
+
+struct Failure {
+    DownloadEnd end;
+    QString message;
+};
+
+Failure transferFailure(int code) {
+    switch (code) {
+        case BlockResult::DriveError:
+            return {DownloadEnd::DriveError, QStringLiteral("Drive sent back an error code")};
+        case BlockResult::NoCountReply:
+            return {DownloadEnd::NoCountReply,
+                    QStringLiteral("Did not receive packet acknowledge from drive. Unable to get "
+                                   "packet receive count from drive.")};
+        case BlockResult::NoAck:
+            return {DownloadEnd::DroppedFiveTimes,
+                    QStringLiteral("Same outbound data packet was dropped five times.\r\n"
+                                   "You may have too much traffic on your network.\r\n"
+                                   "Please cycle power on the drive before trying again.")};
+        case BlockResult::SendTimeout:
+            return {DownloadEnd::SendTimeout,
+                    QStringLiteral("Timeout waiting to send data to drive")};
+        case BlockResult::PortNotOpen:
+            return {DownloadEnd::PortNotOpen, QStringLiteral("Comm Port Not Open")};
+        default:
+            return {DownloadEnd::UnknownError, QStringLiteral("Unknown error during download")};
+    }
+}
+
+}  // namespace
+
+bool IsHighSpeedBootLoader(int version) {
+    switch (version) {
+        case 0x01:
+        case 0x05:
+        case 0x15:
+        case 0x25:
+        case 0x35:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void DownloadSequence::StartDownload_Click() {
+    const double began = waits_.clock().now();
+    outcome_ = {};
+    outcome_.end = run();
+    cleanUp();
+    outcome_.seconds = waits_.clock().now() - began;
+}
+
+void DownloadSequence::UDPEnterBootloader() {
+    e_.udp.UDPSendDCLpacket("B", 0, QByteArray(1, '\0') + QByteArray("5827"));
+}
+
+DownloadEnd DownloadSequence::run() {
+    start();
+    if (report_.file().name == QLatin1String("Not Loaded")) {
+        return finish(DownloadEnd::NoFile,
+                      QStringLiteral("No Firmware Download File was selected"));
+    }
+    if (s_.drive.DriveModelCode == 0) {
+        s_.drive.DriveModelCode = s_.firmware.FileModelCode;
+    }
+    for (DownloadEnd (DownloadSequence::*step)() :
+         {&DownloadSequence::openFile, &DownloadSequence::readHeaderAndFit,
+          &DownloadSequence::enterBootLoader, &DownloadSequence::transfer}) {
+        if (const DownloadEnd end = (this->*step)(); end != DownloadEnd::Success) {
+            return end;
+        }
+    }
+    if (waits_.stopRequested()) {
+        return DownloadEnd::Stopped;
+    }
+    return ethernet() ? completeOverEthernet() : completeSerially();
+}
+
+void DownloadSequence::start() {
+    report_.allowStartDownload(false);
+    s_.download.QuitRequested = false;
+    report_.clearStatus();
+    s_.udp.AckCount = 0;
+    s_.download.DataPacketsSent = 0;
+    s_.udp.UdpRingRead = s_.udp.UdpRingWrite = 0;
+    report_.setExtraText(QString());
+    if (ethernet()) {
+        e_.transfer.SendStartPacket();
+    }
+    const QString zero = QStringLiteral("0");
+    report_.setCounters({zero, zero, zero, zero});
+}
+
+DownloadEnd DownloadSequence::openFile() {
+    file_.setFileName(s_.firmware.path);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        return finish(DownloadEnd::FileNotFound,
+                      QStringLiteral("The File %1 could not be found").arg(s_.firmware.path));
+    }
+    return DownloadEnd::Success;
+}
+
+DownloadEnd DownloadSequence::readHeaderAndFit() {
+    using Status = FirmwareHeader::Status;
+    if (file_.size() < kShortestFile) {
+        return finish(DownloadEnd::FileEmpty, kEmpty);
+    }
+    const FirmwareHeader header = readFirmwareHeader(file_);
+    if (header.hasRevision()) {
+        report_.setFileRevision(header.revision);
+        s_.firmware.FileRevNumber = revisionNumber(header.revision);
+    }
+    if (header.status == Status::RevisionUnreadable || header.status == Status::ModelUnreadable) {
+        return finish(DownloadEnd::FileUnreadable,
+                      QStringLiteral("Error: The header of the firmware file \"%1\" cannot be "
+                                     "read: %2")
+                          .arg(s_.firmware.path, header.error));
+    }
+    imageStart_ = header.size + kSkippedBytes;
+    // A header with no image behind it would "succeed" with nothing sent.
+    if (header.status != Status::Complete || imageStart_ >= file_.size()) {
+        return finish(DownloadEnd::FileEmpty, kEmpty);
+    }
+    s_.firmware.FileModelCode = modelCode(header.model);
+    if (ethernet()) {
+        s_.drive.DriveModelCode = e_.identification.GetEnetDriveModel();
+    }
+    if (!FileMatchesDrive(s_.firmware.FileModelCode, s_.drive.DriveModelCode, report_,
+                          s_.firmware)) {
+        return finish(
+            DownloadEnd::FileDoesNotFit,
+            QStringLiteral("The Selected Firmware File cannot be loaded into the Attached Drive"));
+    }
+    return DownloadEnd::Success;
+}
+
+DownloadEnd DownloadSequence::enterBootLoader() {
+    if (ethernet()) {
+        s_.udp.UdpRingRead = s_.udp.UdpRingWrite = 0;
+        UDPEnterBootloader();
+    } else if (!port_.isOpen()) {
+        // Every command would only say so again; one message is enough.
+        return finish(DownloadEnd::PortNotOpen, QStringLiteral("Comm Port Not Open"));
+    } else if (s_.serial.BootLoaderVersion == 0) {
+        send(QStringLiteral("S"));
+        waits_.Delay(300);
+        send(QStringLiteral("q"));
+        waits_.Delay(300);
+        if (!s_.serial.QTSent) {
+            send(QStringLiteral("HM"));
+        }
+        waits_.Delay(100);
+        send(QStringLiteral("B5827"));
+        report_.appendStatus(QStringLiteral("Download Firmware command Sent\r\n"));
+    }
+    if (!ethernet()) {
+        s_.download.BootEntered = true;
+    }
+    prepare();
+    return DownloadEnd::Success;
+}
+
+void DownloadSequence::prepare() {
+    // The drive's boot-loader packet, and with it BootLoaderVersion, arrives
+    // during this wait.
+    waits_.Delay(500);
+    if (!ethernet() && IsHighSpeedBootLoader(s_.serial.BootLoaderVersion)) {
+        s_.serial.CommSettings = kHighSpeed;
+        port_.setSettings(kHighSpeed);
+    }
+    waits_.Delay(200);
+    s_.download.Downloading = true;
+    s_.download.DownloadDone = false;
+    // Only the image is sent, so only the image is counted: the bar reaches
+    // its end exactly when the last byte has gone.
+    outcome_.imageBytes = file_.size() - imageStart_;
+    progressMaximum_ = outcome_.imageBytes;
+    report_.setProgress(0, progressMaximum_);
+    s_.download.TransmitHold = false;
+    s_.download.BlockCount = s_.download.LastDotBlock = 0;
+    file_.seek(imageStart_);
+}
+
+DownloadEnd DownloadSequence::transfer() {
+    const qint64 blockSize = ethernet() ? kEthernetBlockSize : kSerialBlockSize;
+    while (outcome_.bytesSent < outcome_.imageBytes && !s_.download.QuitRequested) {
+        const QByteArray block =
+            file_.read(std::min(blockSize, outcome_.imageBytes - outcome_.bytesSent));
+        if (block.isEmpty()) {
+            // The file shrank or vanished under the download.
+            return finish(DownloadEnd::UnknownError,
+                          QStringLiteral("An Unknown Error was encountered"));
+        }
+        const int code = e_.transfer.SendDataBlock(block, static_cast<int>(block.size()) - 1);
+        if (code != BlockResult::Delivered) {
+            return transferFailed(code);
+        }
+        outcome_.bytesSent += block.size();
+        waits_.pump().processPending();
+        ++s_.download.BlockCount;
+        report_.setProgress(outcome_.bytesSent, progressMaximum_);
+        if (s_.download.BlockCount - s_.download.LastDotBlock > kBlocksWithoutDot) {
+            return finish(DownloadEnd::DriveNotResponding,
+                          QStringLiteral("The Drive is not responding to download"));
+        }
+    }
+    return s_.download.QuitRequested ? DownloadEnd::Stopped : DownloadEnd::Success;
+}
+
+DownloadEnd DownloadSequence::transferFailed(int code) {
+    s_.download.Downloading = false;
+    if (!ethernet()) {
+        e_.exchange.ReceiveCommBytes();
+    }
+    if (code == BlockResult::Stopped) {
+        return DownloadEnd::Stopped;
+    }
+    const Failure failure = transferFailure(code);
+    return finish(failure.end, failure.message);
+}
+
+void DownloadSequence::leaveTransfer() {
+    s_.download.BootEntered = false;
+    s_.download.DownloadDone = true;
+    s_.download.Downloading = false;
+    s_.serial.QTSent = false;
+    if (IsHighSpeedBootLoader(s_.serial.BootLoaderVersion)) {
+        s_.serial.CommSettings = kLowSpeed;
+        port_.setSettings(kLowSpeed);
+    }
+    port_.setHandshaking(Handshaking::None);
+}
+
+DownloadEnd DownloadSequence::completeOverEthernet() {
+    leaveTransfer();
+    waits_.Delay(2000);
+    e_.identification.CheckDrive();  // the first answer may still be the boot loader's
+    bool confirmed = e_.identification.CheckDrive();
+    if (!confirmed) {
+        waits_.Delay(1000);
+        confirmed = e_.identification.CheckDrive();
+    }
+    if (confirmed) {
+        return finish(DownloadEnd::Success, QStringLiteral("Firmware Download Successful"));
+    }
+    return finish(DownloadEnd::NotConfirmed, QStringLiteral("Firmware Download Failed"));
+}
+
+DownloadEnd DownloadSequence::completeSerially() {
+    leaveTransfer();
+    waits_.Delay(3000);
+    send(QStringLiteral("PR5"));
+    waits_.Delay(100);
+    if (!ask(QStringLiteral("SA"))) {
+        report_.appendStatus(QStringLiteral("Download not saved\r\n"));
+        s_.download.DownloadDone = false;
+        return finish(DownloadEnd::NotSaved, QStringLiteral("Firmware Download Failed"),
+                      MessageIcon::Critical);
+    }
+    report_.appendStatus(QStringLiteral("SA command Sent\r\n"));
+    finish(DownloadEnd::Success, QStringLiteral("Firmware Download is complete"),
+           MessageIcon::Exclamation);
+    if (ask(QStringLiteral("SV"))) {
+        showSavedRevision();
+    }
+    s_.download.DownloadDone = false;
+    return DownloadEnd::Success;
+}
+
+void DownloadSequence::showSavedRevision() {
+    const QByteArray& reply = s_.serial.RxBuffer;
+    if (reply.size() <= 4) {
+        report_.setDriveRevision(QStringLiteral("0.00"));
+        s_.serial.DriveRevNumber = 0;
+        return;
+    }
+    s_.serial.RevSuffix = QString(QChar(static_cast<unsigned char>(reply.at(3))));
+    QString text = DriveRevisionText(s_.serial.DriveRevNumber);
+    if (s_.serial.RevSuffix >= QLatin1String("A") && s_.serial.RevSuffix <= QLatin1String("z")) {
+        text += s_.serial.RevSuffix;
+    }
+    report_.setDriveRevision(text);
+}
+
+void DownloadSequence::cleanUp() {
+    file_.close();
+    s_.download.Downloading = false;
+    report_.setProgress(0, progressMaximum_);
+    s_.download.QuitRequested = s_.download.DownloadDone = s_.download.BootEntered = false;
+    s_.serial.CommSettings = kLowSpeed;
+    if (ethernet()) {
+        report_.allowStartDownload(true);
+        return;
+    }
+    if (e_.ports.OpenCommPort(s_.serial.CommPortNumber, kLowSpeed, Handshaking::None)) {
+        e_.ports.setCommListIndex(s_.serial.CommPortNumber);
+        return;
+    }
+    e_.ports.setCommListIndex(0);
+    s_.serial.CommPortNumber = 0;
+    outcome_.portRestored = false;
+    report_.showMessage(QStringLiteral("Comm port could not be set to 9600"));
+}
+
+void DownloadSequence::send(const QString& command) {
+    s_.serial.CommandText = command;
+    e_.exchange.SendCommand(false);
+}
+
+bool DownloadSequence::ask(const QString& command) {
+    s_.serial.CommandText = command;
+    return e_.exchange.SendCommand(true);
+}
+
+DownloadEnd DownloadSequence::finish(DownloadEnd end, const QString& message, MessageIcon icon) {
+    report_.showMessage(message, icon);
+    outcome_.message = message;
+    return end;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace kestrel {
+
+// What SendDataBlock tells the download sequence. 0 lets it go on; every
+// other code ends the download with the message that belongs to it.
+namespace BlockResult {
+inline constexpr int Delivered = 0;
+inline constexpr int DriveError = 1;    // the drive sent "E"
+inline constexpr int NoCountReply = 2;  // Ethernet: no acknowledgement, count queries unanswered
+inline constexpr int NoAck = 3;         // Ethernet: sent five times, never acknowledged
+inline constexpr int SendTimeout = 4;   // serial: the output queue or an XOFF hold did not end
+inline constexpr int PortNotOpen = 5;   // serial: nothing was sent
+inline constexpr int Stopped = 6;       // the session is shutting down; the drive was left alone
+}  // namespace BlockResult
+
+// What a byte the drive sends during a transfer means, tested in this order.
+enum class DriveByte {
+    HoldOn,   // XOFF
+    HoldOff,  // XON
+    Dot,      // "." progress mark
+    Ignored,  // LF
+    LineEnd,  // CR: shown as LF CR
+    Error,    // "E"
+    Text,     // anything else: shown as it is
+};
+
+DriveByte classifyDriveByte(unsigned char byte);
+
+// Whether the drive's count of data datagrams received says it holds the
+// block just sent: it should then have one more than the blocks delivered
+// before it. The count travels in 16 bits, so it wraps at 65536. Lost and
+// resent datagrams do not enter into it, so a block the drive already holds
+// is never sent twice.
+bool driveHasBlock(int driveCount, int blocksDelivered);
+
+}  // namespace kestrel

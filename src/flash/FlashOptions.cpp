@@ -1,0 +1,229 @@
+#include "FlashOptions.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include "ethernet/AddressRules.h"
+
+namespace kestrel::flash {
+
+namespace {
+
+constexpr double kMaxWaitSeconds = 3600;
+
+struct ExitCodeText {
+    ExitCode code;
+    const char* name;
+    const char* meaning;
+};
+
+const ExitCodeText kExitCodes[] = {
+    {ExitCode::Done, "done", "done"},
+    {ExitCode::Stopped, "stopped", "stopped by SIGINT or SIGTERM before it finished"},
+    {ExitCode::BadArguments, "bad-arguments", "bad arguments"},
+    {ExitCode::PortUnusable, "port-unusable", "the serial port or the UDP socket cannot be used"},
+    {ExitCode::NoDrive, "no-drive", "no drive answered"},
+    {ExitCode::FileUnusable, "file-unusable", "the firmware file cannot be read"},
+    {ExitCode::FileDoesNotFit, "file-does-not-fit", "the firmware file does not fit the drive"},
+};
+
+const char* const kUsage =
+    "Usage:\n"
+    "  kestrel-flash (--port DEVICE | --com N) --identify [--wait SECONDS] [FILE]\n"
+    "  kestrel-flash --ip ADDRESS --identify [FILE]\n"
+    "  kestrel-flash --ip ADDRESS --ping\n"
+    "  kestrel-flash --list-ports\n"
+    "  kestrel-flash --help | --version\n"
+    "\n"
+    "Identifies a Kestrel PRO drive on a serial line or over Ethernet, as the\n"
+    "updater's window does. On a serial line the drive announces itself when it\n"
+    "powers up: switch it on (or power-cycle it) while kestrel-flash waits.\n"
+    "With FILE it also shows the firmware file's revision and model and whether\n"
+    "the file fits the drive. Status text goes to standard output as it arrives;\n"
+    "each message the window would show in a box goes to standard error.\n"
+    "The window's remembered settings are read (the [Ports] mapping) but never\n"
+    "changed.\n"
+    "\n"
+    "Options:\n"
+    "  --port DEVICE     the serial device, e.g. /dev/ttyUSB0 (COM1 stands for it)\n"
+    "  --com N           COM port N (1-8) as the window maps it: /dev/ttyS<N-1>\n"
+    "                    unless [Ports] in the settings maps it elsewhere\n"
+    "  --ip ADDRESS      the drive's IPv4 address (UDP, local port 7777)\n"
+    "  --identify        show the drive's model and revision\n"
+    "  --wait SECONDS    how long to wait for a serial drive to announce itself\n"
+    "                    (default 10)\n"
+    "  --ping            ask the drive at --ip for its build number and MAC\n"
+    "  --list-ports      COM1..COM8 with their devices, and the serial devices\n"
+    "                    found, with whether you may open them\n"
+    "  --json            end with one JSON summary object on standard output (the\n"
+    "                    status text then goes to standard error)\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
+    "\n"
+    "Exit codes:\n";
+
+bool integerIn(const QString& text, int low, int high, int& value) {
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok && value >= low && value <= high;
+}
+
+bool ipv4Address(const QString& text) {
+    static const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+    return dotted.match(text).hasMatch() && ValidIP(text);
+}
+
+QString checkOnce(const QCommandLineParser& parser, FlashOptions&) {
+    for (const QString& name : parser.optionNames()) {
+        if (parser.optionNames().count(name) > 1) {
+            return QStringLiteral("--%1 given more than once").arg(name);
+        }
+    }
+    return QString();
+}
+
+// The link options; the error is set when they do not make one link.
+QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
+    const bool port = parser.isSet(QStringLiteral("port"));
+    const bool com = parser.isSet(QStringLiteral("com"));
+    const bool ip = parser.isSet(QStringLiteral("ip"));
+    if (int(port) + int(com) + int(ip) > 1) {
+        return QStringLiteral("give only one of --port, --com and --ip");
+    }
+    if (port) {
+        o.link = FlashOptions::Link::Device;
+        o.device = parser.value(QStringLiteral("port"));
+        o.comPort = 1;
+        return o.device.isEmpty() ? QStringLiteral("--port: expected a device such as /dev/ttyUSB0")
+                                  : QString();
+    }
+    if (com) {
+        o.link = FlashOptions::Link::Com;
+        const QString text = parser.value(QStringLiteral("com"));
+        return integerIn(text, 1, 8, o.comPort)
+                   ? QString()
+                   : QStringLiteral("--com: expected a port number from 1 to 8, got \"%1\"")
+                         .arg(text);
+    }
+    if (ip) {
+        o.link = FlashOptions::Link::Ip;
+        o.address = parser.value(QStringLiteral("ip"));
+        return ipv4Address(o.address)
+                   ? QString()
+                   : QStringLiteral("--ip: expected an address such as 192.168.0.20, got \"%1\"")
+                         .arg(o.address);
+    }
+    return QString();
+}
+
+QString readWait(const QCommandLineParser& parser, FlashOptions& o) {
+    if (!parser.isSet(QStringLiteral("wait"))) {
+        return QString();
+    }
+    const QString text = parser.value(QStringLiteral("wait"));
+    bool ok = false;
+    o.waitSeconds = text.toDouble(&ok);
+    if (!ok || !(o.waitSeconds > 0 && o.waitSeconds <= kMaxWaitSeconds)) {
+        return QStringLiteral("--wait: expected seconds above 0 and up to %1, got \"%2\"")
+            .arg(kMaxWaitSeconds)
+            .arg(text);
+    }
+    return QString();
+}
+
+// Which action the flags ask for, and whether the rest of the line fits it.
+QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
+    const bool identify = parser.isSet(QStringLiteral("identify"));
+    const bool ping = parser.isSet(QStringLiteral("ping"));
+    const bool list = parser.isSet(QStringLiteral("list-ports"));
+    if (int(identify) + int(ping) + int(list) > 1) {
+        return QStringLiteral("give only one of --identify, --ping and --list-ports");
+    }
+    const bool linked = o.link != FlashOptions::Link::None;
+    if (list) {
+        o.action = FlashOptions::Action::ListPorts;
+        return linked || !o.file.isEmpty()
+                   ? QStringLiteral("--list-ports takes no port, address or FILE")
+                   : QString();
+    }
+    if (ping) {
+        o.action = FlashOptions::Action::Ping;
+        if (o.link != FlashOptions::Link::Ip) {
+            return QStringLiteral("--ping asks over Ethernet: give --ip ADDRESS");
+        }
+        return o.file.isEmpty() ? QString() : QStringLiteral("--ping takes no FILE");
+    }
+    if (!identify && o.file.isEmpty()) {
+        return QStringLiteral("nothing to do: give --identify, --ping, --list-ports or a FILE");
+    }
+    o.action = identify ? FlashOptions::Action::Identify : FlashOptions::Action::Download;
+    return linked ? QString() : QStringLiteral("give the drive's link: --port, --com or --ip");
+}
+
+void addOptions(QCommandLineParser& parser) {
+    parser.addOptions({
+        {QStringLiteral("port"), QString(), QStringLiteral("device")},
+        {QStringLiteral("com"), QString(), QStringLiteral("n")},
+        {QStringLiteral("ip"), QString(), QStringLiteral("address")},
+        {QStringLiteral("wait"), QString(), QStringLiteral("seconds")},
+        {QStringLiteral("identify"), QString()},
+        {QStringLiteral("ping"), QString()},
+        {QStringLiteral("list-ports"), QString()},
+        {QStringLiteral("json"), QString()},
+        {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
+        {QStringLiteral("version"), QString()},
+    });
+}
+
+}  // namespace
+
+QString outcomeName(ExitCode code) {
+    for (const ExitCodeText& row : kExitCodes) {
+        if (row.code == code) {
+            return QString::fromLatin1(row.name);
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
+QString flashHelpText() {
+    QString text = QString::fromLatin1(kUsage);
+    for (const ExitCodeText& row : kExitCodes) {
+        text +=
+            QStringLiteral("  %1  %2\n").arg(int(row.code)).arg(QString::fromLatin1(row.meaning));
+    }
+    text += QStringLiteral(
+        "\nA serial port that you may not open (permission denied) needs membership of the\n"
+        "group that owns it; on Debian: sudo adduser $USER dialout, then log in again.\n");
+    return text;
+}
+
+ParsedArguments parseFlashArguments(const QStringList& arguments) {
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        return {std::nullopt, parser.errorText()};
+    }
+    FlashOptions o;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        o.action = parser.isSet(QStringLiteral("help")) ? FlashOptions::Action::Help
+                                                        : FlashOptions::Action::Version;
+        return {o, QString()};
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        return {std::nullopt, QStringLiteral("give at most one FILE, got \"%1\" and \"%2\"")
+                                  .arg(files.at(0), files.at(1))};
+    }
+    o.file = files.value(0);
+    o.json = parser.isSet(QStringLiteral("json"));
+    using Reader = QString (*)(const QCommandLineParser&, FlashOptions&);
+    for (Reader read : {checkOnce, readLink, readWait, readAction}) {
+        if (const QString error = read(parser, o); !error.isEmpty()) {
+            return {std::nullopt, error};
+        }
+    }
+    return {o, QString()};
+}
+
+}  // namespace kestrel::flash

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace kestrel::flash {
+
+// How kestrel-flash ends; scripts rely on these numbers, and --help and the
+// README list them.
+enum class ExitCode : int {
+    Done = 0,
+    Stopped = 1,  // SIGINT/SIGTERM ended the run before it finished
+    BadArguments = 2,
+    PortUnusable = 3,  // the serial port or the UDP socket
+    NoDrive = 4,
+    FileUnusable = 5,
+    FileDoesNotFit = 6,
+};
+
+// The word --json reports an exit code by.
+QString outcomeName(ExitCode code);
+
+// What kestrel-flash was asked to do.
+struct FlashOptions {
+    enum class Action { Identify, Ping, ListPorts, Download, Help, Version };
+    enum class Link { None, Device, Com, Ip };
+
+    Action action = Action::Help;
+    Link link = Link::None;
+    QString device;   // --port: COM1 stands for it during this run
+    int comPort = 0;  // the COM port opened: --com N, or 1 for --port
+    QString address;  // --ip
+    double waitSeconds = 10.0;
+    QString file;  // FILE
+    bool json = false;
+
+    bool serial() const { return link == Link::Device || link == Link::Com; }
+};
+
+// Either options to run or why the arguments were refused.
+struct ParsedArguments {
+    std::optional<FlashOptions> options;
+    QString error;
+};
+
+// Parses the program's arguments (the first is the program's name). Reads
+// nothing but its argument: whether a port or file is usable is found out
+// when the run uses it.
+ParsedArguments parseFlashArguments(const QStringList& arguments);
+
+QString flashHelpText();
+
+}  // namespace kestrel::flash

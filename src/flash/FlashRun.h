@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QJsonObject>
+
+#include "ConsoleObserver.h"
+#include "FlashOptions.h"
+#include "RunSettings.h"
+#include "platform/Clock.h"
+#include "session/Session.h"
+
+namespace kestrel::flash {
+
+// One run of kestrel-flash on a started-up session: it makes the calls that
+// a technician's clicks would make in the window, waits as the window does,
+// and turns what the session reported into an exit code and a summary.
+class FlashRun {
+  public:
+    FlashRun(const FlashOptions& options, Session& session, ConsoleObserver& observer,
+             RunSettings& settings, Clock& clock)
+        : options_(options),
+          session_(session),
+          observer_(observer),
+          settings_(settings),
+          clock_(clock) {}
+
+    // Runs the action, then shuts the session down (port closed, nothing
+    // saved for the window).
+    ExitCode run();
+    // The --json object: outcome, link, what was shown.
+    QJsonObject summary(ExitCode code) const;
+
+  private:
+    ExitCode act();
+    ExitCode start();
+    ExitCode identify();
+    ExitCode identifySerial();
+    ExitCode identifyEthernet();
+    ExitCode ping();
+    ExitCode judgeFile();
+    bool driveShown() const;
+    QString device() const;
+
+    const FlashOptions& options_;
+    Session& session_;
+    ConsoleObserver& observer_;
+    RunSettings& settings_;
+    Clock& clock_;
+    QString result_;
+    int fileFits_ = -1;  // -1: not judged
+};
+
+// The whole program after its arguments were read: the real platform, the
+// session and the run. Returns the exit code.
+int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err);
+
+}  // namespace kestrel::flash

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "SessionObserver.h"
+
+namespace kestrel {
+
+// What the engines tell the technician. It keeps what is shown (so nothing is
+// ever read back from a front end) and passes every change on to the
+// observer. Once the session stops, messages are no longer shown: the
+// handlers that unwind must not hold the shut-down behind a modal box.
+class Reporter {
+  public:
+    explicit Reporter(SessionObserver& observer) : observer_(observer) {}
+
+    void appendStatus(const QString& text) { observer_.statusAppended(text); }
+    void clearStatus() { observer_.statusCleared(); }
+
+    const DriveShown& drive() const { return drive_; }
+    void setDriveRevision(const QString& text);
+    void setDriveModel(const QString& model, const QString& description);
+
+    const FileShown& file() const { return file_; }
+    void setFileRevision(const QString& text);
+    void setFileModel(const QString& text);
+    void setFileName(const QString& text);
+
+    const Counters& counters() const { return counters_; }
+    void setCounters(const Counters& counters);
+    void setProgress(qint64 value, qint64 maximum) { observer_.progressChanged(value, maximum); }
+    void setExtraText(const QString& text) { observer_.extraTextChanged(text); }
+
+    const Actions& actions() const { return actions_; }
+    void allowStartDownload(bool allowed);
+    void allowOpenPrograms(bool allowed);
+
+    Link link() const { return link_; }
+    void setLink(Link link);
+    int portChoice() const { return portChoice_; }
+    void setPortChoice(int index);
+    const QString& address() const { return address_; }
+    void setAddress(const QString& address);
+    bool ethernetAllowed() const { return ethernetAllowed_; }
+    void setEthernetAllowed(bool allowed);
+    const QString& title() const { return title_; }
+    void setTitle(const QString& title);
+
+    void showMessage(const QString& text, MessageIcon icon = MessageIcon::None);
+    void stopMessages() { silenced_ = true; }
+
+    SessionObserver& observer() { return observer_; }
+
+  private:
+    SessionObserver& observer_;
+    DriveShown drive_;
+    FileShown file_;
+    Counters counters_;
+    Actions actions_;
+    Link link_ = Link::Serial;
+    int portChoice_ = -1;
+    QString address_;
+    bool ethernetAllowed_ = true;
+    QString title_;
+    bool silenced_ = false;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,220 @@
+#include "Session.h"
+
+#include "drive/DriveModels.h"
+#include "platform/AppInfo.h"
+
+namespace kestrel {
+
+Session::Session(Platform& platform, SessionObserver& observer)
+    : platform_(platform),
+      report_(observer),
+      waits_(platform.clock, platform.pump),
+      portManager_(platform.serial, report_, serial_),
+      serialExchange_(platform.serial, waits_, report_, serial_, drive_, firmware_, download_),
+      firmwareChooser_(platform.fileDialog, report_, firmware_),
+      udpChannel_(platform.udp, waits_, report_, udp_),
+      driveAddress_(platform.udp, waits_, report_, udp_),
+      dataBlockTransfer_(platform.serial, platform.udp, waits_, report_, download_, udp_),
+      enetIdentification_(udpChannel_, udp_, report_, drive_),
+      downloadSequence_(
+          platform.serial, waits_, report_,
+          {portManager_, serialExchange_, udpChannel_, dataBlockTransfer_, enetIdentification_},
+          {serial_, drive_, firmware_, download_, udp_}) {
+    report_.setAddress(defaultAddress());
+    waits_.setReceivePoll([this] {
+        serialExchange_.MSComm1_OnComm();
+        runPendingDownload();
+    });
+    serialExchange_.setSerialTrafficHandler([this] { portManager_.switchToSerialKeepingPort(); });
+    platform_.serial.setReceiveHandler([this] {
+        handle([this] { serialExchange_.MSComm1_OnComm(); });
+        runPendingDownload();
+    });
+    platform_.udp.setArrivalHandler(
+        [this] { handle([this] { udpChannel_.Winsock1_DataArrival(); }); });
+}
+
+Session::~Session() {
+    platform_.serial.setReceiveHandler({});
+    platform_.udp.setArrivalHandler({});
+}
+
+template <typename Handler>
+void Session::handle(Handler&& handler) {
+    if (ended_) {
+        return;
+    }
+    ++handlerDepth_;
+    handler();
+    if (--handlerDepth_ == 0 && shutdownPending_) {
+        Form_Unload();
+    }
+}
+
+void Session::Form_Load(const SessionStart& start) {
+    handle([this, start] {
+        serialExchange_.InitSerialComm();
+        report_.setTitle(AppInfo::titleWithVersion());
+        report_.setLink(Link::Serial);
+        if (start.bindSocket) {
+            bindSocket();
+        } else {
+            report_.setEthernetAllowed(false);
+        }
+        resetRun();
+        openFirstPort(start.firstPort);
+        download_.QuitRequested = false;
+        report_.setAddress(platform_.settings.read(AppInfo::settingsApplication(),
+                                                   QStringLiteral("Startup"),
+                                                   QStringLiteral("IPaddress"), defaultAddress()));
+    });
+}
+
+void Session::bindSocket() {
+    const UdpBindResult bound = platform_.udp.bind(LocalUdpPort);
+    if (bound.error > 0) {
+        report_.showMessage(QStringLiteral("Winsock error[%1] occured, Description:%2")
+                                .arg(bound.error)
+                                .arg(bound.description),
+                            MessageIcon::Exclamation);
+        report_.setEthernetAllowed(false);
+        portManager_.selectSerial();
+    }
+    platform_.udp.setRemotePort(DriveUdpPort);
+    platform_.udp.setRemoteHost(report_.address());
+}
+
+void Session::resetRun() {
+    udp_.UdpRingRead = udp_.UdpRingWrite = 0;
+    download_.LastDotBlock = download_.BlockCount = 0;
+    drive_.DriveModelCode = 0;
+    serial_.QTSent = download_.DownloadDone = download_.Downloading = false;
+    serial_.BootLoaderVersion = 0;
+    serial_.RxBuffer.clear();
+    serial_.CommSettings = QStringLiteral("9600,N,8,1");
+}
+
+void Session::openFirstPort(int portNumber) {
+    // The list is filled afresh, which shows its first entry without a click;
+    // choosing COM1 then clicks.
+    report_.setPortChoice(0);
+    portManager_.setCommListIndex(portNumber);
+    serial_.CommPortNumber = portNumber;
+    if (report_.link() != Link::Serial) {
+        return;
+    }
+    if (serial_.CommPortNumber > 0) {
+        if (portManager_.OpenCommPort(serial_.CommPortNumber, serial_.CommSettings,
+                                      Handshaking::None)) {
+            portManager_.setCommListIndex(serial_.CommPortNumber);
+        } else {
+            portManager_.setCommListIndex(0);
+            serial_.CommPortNumber = 0;
+        }
+    }
+    report_.allowStartDownload(false);
+}
+
+void Session::Form_Unload() {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    waits_.requestStop();
+    report_.stopMessages();
+    if (platform_.serial.isOpen()) {
+        platform_.serial.setBreak(false);
+        platform_.serial.close();
+    }
+    const QString app = AppInfo::settingsApplication();
+    const QString section = QStringLiteral("Startup");
+    platform_.settings.write(app, section, QStringLiteral("CommPort"),
+                             QString::number(serial_.CommPortNumber));
+    platform_.settings.write(app, section, QStringLiteral("IPaddress"), report_.address());
+    report_.observer().sessionEnded();
+}
+
+void Session::Quit_Click() {
+    handle([this] {
+        download_.QuitRequested = true;
+        shutdownPending_ = true;
+        waits_.requestStop();
+        report_.stopMessages();
+    });
+}
+
+void Session::chooseLink(Link link) {
+    handle([this, link] {
+        report_.setLink(link);
+        if (link == Link::Serial) {
+            portManager_.optSerial_Click();
+        } else {
+            driveAddress_.optEthernet_Click();
+        }
+    });
+}
+
+void Session::choosePort(int index) {
+    handle([this, index] {
+        report_.setPortChoice(index);
+        portManager_.CommList_Click();
+    });
+}
+
+void Session::editAddress(const QString& text) {
+    // Typing only changes the box; the address is checked when it loses focus.
+    report_.setAddress(text);
+}
+
+void Session::txtIP_LostFocus() {
+    handle([this] { driveAddress_.txtIP_LostFocus(); });
+}
+
+void Session::Ping_Click() {
+    handle([this] { driveAddress_.Ping_Click(); });
+}
+
+void Session::OpenPrograms_Click() {
+    handle([this] { firmwareChooser_.OpenPrograms_Click(); });
+}
+
+bool Session::loadFirmwareFile(const QString& path) {
+    bool whole = false;
+    handle([this, &path, &whole] { whole = firmwareChooser_.loadFile(path); });
+    return whole;
+}
+
+bool Session::fileMatchesDrive() {
+    return FileMatchesDrive(firmware_.FileModelCode, drive_.DriveModelCode, report_, firmware_);
+}
+
+void Session::StartDownload_Click() {
+    if (serial_.InOnComm) {
+        downloadPending_ = true;
+        return;
+    }
+    handle([this] { downloadSequence_.StartDownload_Click(); });
+}
+
+void Session::runPendingDownload() {
+    if (downloadPending_ && !serial_.InOnComm && !waits_.stopRequested()) {
+        downloadPending_ = false;
+        handle([this] { downloadSequence_.StartDownload_Click(); });
+    }
+}
+
+void Session::Delay(double ms) {
+    handle([this, ms] { waits_.Delay(ms); });
+}
+
+bool Session::identifyOverEthernet() {
+    bool answered = false;
+    handle([this, &answered] {
+        const EnetIdentification::Identity identity = enetIdentification_.identify();
+        drive_.DriveModelCode = identity.modelCode;
+        answered = identity.answered && identity.modelCode != 0;
+    });
+    return answered;
+}
+
+}  // namespace kestrel
