@@ -24,6 +24,7 @@ int main(int argc, char* argv[]) {
     kestrel::Platform platform{clock, pump, serial, udp, fileDialog, settings};
 
     kestrel::Mainform form(platform);
+    form.setEndHandler([] { QCoreApplication::exit(0); });
     fileDialog.setParent(&form);
     kestrel::SignalWatcher signalWatcher([&form] { form.Quit_Click(); });
 

@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -354,7 +353,9 @@ void Mainform::showMessage(const QString& text, MessageIcon icon) {
 
 void Mainform::sessionEnded() {
     hide();
-    QCoreApplication::exit(0);
+    if (endHandler_) {
+        endHandler_();
+    }
 }
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "platform/Platform.h"
@@ -26,6 +27,9 @@ class Mainform final : public QWidget, public SessionObserver {
     // closed, since the session's shut-down waits for the handler behind it.
     void Quit_Click();
     Session& session() { return *session_; }
+    // What ends the program once the session has shut down; main() leaves
+    // its event loop. Without one the window only hides.
+    void setEndHandler(std::function<void()> handler) { endHandler_ = std::move(handler); }
 
     // SessionObserver
     void statusAppended(const QString& text) override;
@@ -56,6 +60,7 @@ class Mainform final : public QWidget, public SessionObserver {
     std::unique_ptr<Controls> c_;
     std::unique_ptr<Session> session_;
     QPointer<QMessageBox> openBox_;
+    std::function<void()> endHandler_;
 };
 
 }  // namespace kestrel
