@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
 #include <utility>
 #include <vector>
 
@@ -69,8 +68,8 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
         lastEndpoint = to;
     }
 
-    // The host types `text` at `bitRate`, one character time apart, and the
-    // clock runs on `settle` seconds after the last character.
+    // The host types `text` at `bitRate`, one character time apart; the clock
+    // runs on `settle` seconds after the last character.
     void type(const QByteArray& text, int bitRate = 9600, double settle = 0.05) {
         double t = time.now();
         for (char c : text) {
@@ -79,25 +78,16 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
         }
         time.advanceTo(t + settle);
     }
-    // Puts the drive into its boot loader over the serial line and drops the announcement.
     void enterBootLoader() {
         type("B5827\r");
         time.advanceBy(0.1);
         takeSerial();
     }
-    // One datagram from the host; the clock runs on `settle` seconds.
     void send(const QByteArray& datagram, double settle = 0.01) {
         drive.hostDatagram(datagram, host);
         time.advanceBy(settle);
     }
     // What the drive sent since the last take.
-    static QList<QByteArray> take(std::vector<Sent>& sent) {
-        QList<QByteArray> all;
-        for (const auto& s : std::exchange(sent, {})) {
-            all << s.data;
-        }
-        return all;
-    }
     QByteArray takeSerial() { return take(serial).join(); }
     QList<QByteArray> takeDatagrams() { return take(datagrams); }
 
@@ -107,6 +97,15 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
     drivesim::Endpoint host{QStringLiteral("127.0.0.1"), 7777};
     drivesim::Endpoint lastEndpoint;
     drivesim::SimulatedDrive drive;
+
+  private:
+    static QList<QByteArray> take(std::vector<Sent>& sent) {
+        QList<QByteArray> all;
+        for (const auto& s : std::exchange(sent, {})) {
+            all << s.data;
+        }
+        return all;
+    }
 };
 
 }  // namespace kestrel::testing
