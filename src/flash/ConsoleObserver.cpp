@@ -38,8 +38,20 @@ QString ConsoleObserver::forTerminal(const QString& text, bool& lastWasCr) {
 
 void ConsoleObserver::statusAppended(const QString& text) {
     status_ += text;
-    out_ << forTerminal(text, statusLastWasCr_);
+    progress_.interrupt();
+    const QString shown = forTerminal(text, statusLastWasCr_);
+    out_ << shown;
     out_.flush();
+    if (!shown.isEmpty()) {
+        progress_.textPrinted(shown.endsWith(QLatin1Char('\n')));
+    }
+}
+
+void ConsoleObserver::progressChanged(qint64 value, qint64 maximum) {
+    if (!driveAtTransfer_) {
+        driveAtTransfer_ = drive_;
+    }
+    progress_.update(value, maximum);
 }
 
 void ConsoleObserver::showMessage(const QString& text, MessageIcon icon) {
@@ -51,12 +63,15 @@ void ConsoleObserver::showMessage(const QString& text, MessageIcon icon) {
 }
 
 void ConsoleObserver::printResult(const QString& line) {
+    progress_.interrupt();
     bool lastWasCr = false;
     out_ << forTerminal(line, lastWasCr) << '\n';
     out_.flush();
+    progress_.textPrinted(true);
 }
 
 void ConsoleObserver::printError(const QString& line) {
+    progress_.interrupt();
     bool lastWasCr = false;
     err_ << forTerminal(line, lastWasCr) << '\n';
     err_.flush();

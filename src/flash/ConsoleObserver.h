@@ -3,7 +3,9 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
+#include <optional>
 
+#include "ProgressDisplay.h"
 #include "platform/SessionObserver.h"
 
 namespace kestrel::flash {
@@ -13,14 +15,16 @@ namespace kestrel::flash {
 // and what the window would show at the end is kept for the summary.
 class ConsoleObserver final : public SessionObserver {
   public:
-    ConsoleObserver(QTextStream& out, QTextStream& err) : out_(out), err_(err) {}
+    ConsoleObserver(QTextStream& out, QTextStream& err) : out_(out), err_(err), progress_(out) {}
+    // A bar redrawn in place instead of a line per tenth.
+    void progressOnTerminal(bool terminal) { progress_.setTerminal(terminal); }
 
     void statusAppended(const QString& text) override;
     void statusCleared() override {}
     void driveChanged(const DriveShown& drive) override { drive_ = drive; }
     void fileChanged(const FileShown& file) override { file_ = file; }
     void countersChanged(const Counters&) override {}
-    void progressChanged(qint64, qint64) override {}
+    void progressChanged(qint64 value, qint64 maximum) override;
     void extraTextChanged(const QString&) override {}
     void actionsChanged(const Actions&) override {}
     void linkChanged(Link) override {}
@@ -41,6 +45,9 @@ class ConsoleObserver final : public SessionObserver {
     const QStringList& messages() const { return messages_; }
     const DriveShown& drive() const { return drive_; }
     const FileShown& file() const { return file_; }
+    // The drive as shown when the download's progress first moved (after its
+    // identification over Ethernet), if it did.
+    const std::optional<DriveShown>& driveAtTransfer() const { return driveAtTransfer_; }
     bool ended() const { return ended_; }
     // What was shown: drive, file, status log and messages.
     QJsonObject summary() const;
@@ -56,6 +63,8 @@ class ConsoleObserver final : public SessionObserver {
     QStringList icons_;
     DriveShown drive_;
     FileShown file_;
+    std::optional<DriveShown> driveAtTransfer_;
+    ProgressDisplay progress_;
     bool held_ = false;
     bool ended_ = false;
 };

@@ -23,24 +23,51 @@ const ExitCodeText kExitCodes[] = {
     {ExitCode::BadArguments, "bad-arguments", "bad arguments"},
     {ExitCode::PortUnusable, "port-unusable", "the serial port or the UDP socket cannot be used"},
     {ExitCode::NoDrive, "no-drive", "no drive answered"},
-    {ExitCode::FileUnusable, "file-unusable", "the firmware file cannot be read"},
+    {ExitCode::FileUnusable, "file-unusable", "--identify: the firmware file cannot be read"},
     {ExitCode::FileDoesNotFit, "file-does-not-fit", "the firmware file does not fit the drive"},
+    {ExitCode::NoFile, "no-file", "no firmware file was given (FILE was \"\")"},
+    {ExitCode::FileNotFound, "file-not-found", "the firmware file could not be found"},
+    {ExitCode::FileEmpty, "file-empty", "the firmware file was empty"},
+    {ExitCode::FileUnreadable, "file-unreadable", "the firmware file's header cannot be read"},
+    {ExitCode::PortNotOpen, "port-not-open", "the serial port was not open"},
+    {ExitCode::DriveError, "drive-error", "the drive sent back an error code"},
+    {ExitCode::NoCountReply, "no-count-reply",
+     "Ethernet: no acknowledgement and no packet count from the drive"},
+    {ExitCode::DroppedFiveTimes, "dropped-five-times",
+     "Ethernet: the same data packet was dropped five times"},
+    {ExitCode::SendTimeout, "send-timeout", "serial: timeout waiting to send data to the drive"},
+    {ExitCode::DriveNotResponding, "drive-not-responding",
+     "the drive is not responding to the download"},
+    {ExitCode::NotSaved, "not-saved", "serial: the drive did not save the download"},
+    {ExitCode::NotConfirmed, "not-confirmed",
+     "Ethernet: the drive did not answer after the download (--simulate: any link, the\n"
+     "      simulated drive did not receive the image byte for byte)"},
+    {ExitCode::UnknownError, "unknown-error", "an unknown error (e.g. the file shrank)"},
+    {ExitCode::PortNotRestored, "port-not-restored",
+     "the serial port could not be set back to 9600 bit/s (it wins over the\n"
+     "      download's own failure; --json tells both)"},
 };
 
 const char* const kUsage =
     "Usage:\n"
+    "  kestrel-flash (--port DEVICE | --com N) [--wait SECONDS] FILE\n"
+    "  kestrel-flash --ip ADDRESS FILE\n"
+    "  kestrel-flash --simulate [--ip ADDRESS] [FILE]\n"
     "  kestrel-flash (--port DEVICE | --com N) --identify [--wait SECONDS] [FILE]\n"
     "  kestrel-flash --ip ADDRESS --identify [FILE]\n"
     "  kestrel-flash --ip ADDRESS --ping\n"
     "  kestrel-flash --list-ports\n"
     "  kestrel-flash --help | --version\n"
     "\n"
-    "Identifies a Kestrel PRO drive on a serial line or over Ethernet, as the\n"
-    "updater's window does. On a serial line the drive announces itself when it\n"
-    "powers up: switch it on (or power-cycle it) while kestrel-flash waits.\n"
-    "With FILE it also shows the firmware file's revision and model and whether\n"
-    "the file fits the drive. Status text goes to standard output as it arrives;\n"
-    "each message the window would show in a box goes to standard error.\n"
+    "Downloads the firmware FILE into a Kestrel PRO drive on a serial line or over\n"
+    "Ethernet, exactly as the updater's \"Download to Drive...\" does. On a serial\n"
+    "line the drive announces itself when it powers up: switch it on (or\n"
+    "power-cycle it) while kestrel-flash waits. Over Ethernet the download asks\n"
+    "the drive who it is. --identify only shows the drive (with FILE: the file's\n"
+    "revision and model and whether it fits the drive). Status text goes to\n"
+    "standard output as it arrives; each message the window would show in a box\n"
+    "goes to standard error. The progress is a bar on a terminal, else a line\n"
+    "\"progress N%\" every 10 %.\n"
     "The window's remembered settings are read (the [Ports] mapping) but never\n"
     "changed.\n"
     "\n"
@@ -55,8 +82,12 @@ const char* const kUsage =
     "  --ping            ask the drive at --ip for its build number and MAC\n"
     "  --list-ports      COM1..COM8 with their devices, and the serial devices\n"
     "                    found, with whether you may open them\n"
+    "  --simulate        a simulated drive (model 55, revision 1.05) in this process,\n"
+    "                    on COM1 or at --ip ADDRESS; without FILE a sample firmware\n"
+    "                    file (revision 1.06, 8 KiB) is made in a temporary folder\n"
     "  --json            end with one JSON summary object on standard output (the\n"
-    "                    status text then goes to standard error)\n"
+    "                    status text then goes to standard error): outcome, message,\n"
+    "                    drive before and after, file, bytes sent, resends, seconds\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
     "\n"
@@ -89,6 +120,16 @@ QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
     const bool ip = parser.isSet(QStringLiteral("ip"));
     if (int(port) + int(com) + int(ip) > 1) {
         return QStringLiteral("give only one of --port, --com and --ip");
+    }
+    if (o.simulate && (port || com)) {
+        return QStringLiteral(
+            "--simulate brings its own serial line on COM1: give no --port or --com (--ip "
+            "ADDRESS simulates the drive on Ethernet)");
+    }
+    if (o.simulate && !ip) {
+        o.link = FlashOptions::Link::Com;
+        o.comPort = 1;
+        return QString();
     }
     if (port) {
         o.link = FlashOptions::Link::Device;
@@ -142,8 +183,8 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
     const bool linked = o.link != FlashOptions::Link::None;
     if (list) {
         o.action = FlashOptions::Action::ListPorts;
-        return linked || !o.file.isEmpty()
-                   ? QStringLiteral("--list-ports takes no port, address or FILE")
+        return linked || o.fileGiven || o.simulate
+                   ? QStringLiteral("--list-ports takes no port, address, FILE or --simulate")
                    : QString();
     }
     if (ping) {
@@ -151,10 +192,11 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
         if (o.link != FlashOptions::Link::Ip) {
             return QStringLiteral("--ping asks over Ethernet: give --ip ADDRESS");
         }
-        return o.file.isEmpty() ? QString() : QStringLiteral("--ping takes no FILE");
+        return o.fileGiven ? QStringLiteral("--ping takes no FILE") : QString();
     }
-    if (!identify && o.file.isEmpty()) {
-        return QStringLiteral("nothing to do: give --identify, --ping, --list-ports or a FILE");
+    if (!identify && !o.fileGiven && !o.simulate) {
+        return QStringLiteral(
+            "nothing to do: give a FILE, --identify, --ping, --list-ports or --simulate");
     }
     o.action = identify ? FlashOptions::Action::Identify : FlashOptions::Action::Download;
     return linked ? QString() : QStringLiteral("give the drive's link: --port, --com or --ip");
@@ -170,6 +212,7 @@ void addOptions(QCommandLineParser& parser) {
         {QStringLiteral("ping"), QString()},
         {QStringLiteral("list-ports"), QString()},
         {QStringLiteral("json"), QString()},
+        {QStringLiteral("simulate"), QString()},
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
         {QStringLiteral("version"), QString()},
     });
@@ -189,8 +232,9 @@ QString outcomeName(ExitCode code) {
 QString flashHelpText() {
     QString text = QString::fromLatin1(kUsage);
     for (const ExitCodeText& row : kExitCodes) {
-        text +=
-            QStringLiteral("  %1  %2\n").arg(int(row.code)).arg(QString::fromLatin1(row.meaning));
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(int(row.code), 2)
+                    .arg(QString::fromLatin1(row.meaning));
     }
     text += QStringLiteral(
         "\nA serial port that you may not open (permission denied) needs membership of the\n"
@@ -216,7 +260,9 @@ ParsedArguments parseFlashArguments(const QStringList& arguments) {
                                   .arg(files.at(0), files.at(1))};
     }
     o.file = files.value(0);
+    o.fileGiven = !files.isEmpty();
     o.json = parser.isSet(QStringLiteral("json"));
+    o.simulate = parser.isSet(QStringLiteral("simulate"));
     using Reader = QString (*)(const QCommandLineParser&, FlashOptions&);
     for (Reader read : {checkOnce, readLink, readWait, readAction}) {
         if (const QString error = read(parser, o); !error.isEmpty()) {

@@ -16,6 +16,21 @@ enum class ExitCode : int {
     NoDrive = 4,
     FileUnusable = 5,
     FileDoesNotFit = 6,
+    // How a download ends otherwise, one code for each way.
+    NoFile = 7,
+    FileNotFound = 8,
+    FileEmpty = 9,
+    FileUnreadable = 10,
+    PortNotOpen = 11,
+    DriveError = 12,
+    NoCountReply = 13,
+    DroppedFiveTimes = 14,
+    SendTimeout = 15,
+    DriveNotResponding = 16,
+    NotSaved = 17,
+    NotConfirmed = 18,
+    UnknownError = 19,
+    PortNotRestored = 20,
 };
 
 // The word --json reports an exit code by.
@@ -32,8 +47,10 @@ struct FlashOptions {
     int comPort = 0;  // the COM port opened: --com N, or 1 for --port
     QString address;  // --ip
     double waitSeconds = 10.0;
-    QString file;  // FILE
+    QString file;            // FILE
+    bool fileGiven = false;  // an empty FILE is a download with no file chosen
     bool json = false;
+    bool simulate = false;  // the drive is simulated in process, on COM1 or at --ip
 
     bool serial() const { return link == Link::Device || link == Link::Com; }
 };

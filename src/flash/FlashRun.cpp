@@ -1,8 +1,11 @@
 #include "FlashRun.h"
 
+#include <unistd.h>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <algorithm>
+#include <optional>
 
 #include "PortList.h"
 #include "ethernet/AddressRules.h"
@@ -49,6 +52,70 @@ QString actionName(FlashOptions::Action action) {
     return QString();
 }
 
+struct EndText {
+    DownloadEnd end;
+    ExitCode code;
+    const char* name;
+};
+
+const EndText kEnds[] = {
+    {DownloadEnd::Success, ExitCode::Done, "success"},
+    {DownloadEnd::NoFile, ExitCode::NoFile, "no-file"},
+    {DownloadEnd::FileNotFound, ExitCode::FileNotFound, "file-not-found"},
+    {DownloadEnd::FileEmpty, ExitCode::FileEmpty, "file-empty"},
+    {DownloadEnd::FileUnreadable, ExitCode::FileUnreadable, "file-unreadable"},
+    {DownloadEnd::FileDoesNotFit, ExitCode::FileDoesNotFit, "file-does-not-fit"},
+    {DownloadEnd::PortNotOpen, ExitCode::PortNotOpen, "port-not-open"},
+    {DownloadEnd::DriveError, ExitCode::DriveError, "drive-error"},
+    {DownloadEnd::NoCountReply, ExitCode::NoCountReply, "no-count-reply"},
+    {DownloadEnd::DroppedFiveTimes, ExitCode::DroppedFiveTimes, "dropped-five-times"},
+    {DownloadEnd::SendTimeout, ExitCode::SendTimeout, "send-timeout"},
+    {DownloadEnd::DriveNotResponding, ExitCode::DriveNotResponding, "drive-not-responding"},
+    {DownloadEnd::NotSaved, ExitCode::NotSaved, "not-saved"},
+    {DownloadEnd::NotConfirmed, ExitCode::NotConfirmed, "not-confirmed"},
+    {DownloadEnd::Stopped, ExitCode::Stopped, "stopped"},
+    {DownloadEnd::UnknownError, ExitCode::UnknownError, "unknown-error"},
+};
+
+const EndText& endText(DownloadEnd end) {
+    for (const EndText& row : kEnds) {
+        if (row.end == end) {
+            return row;
+        }
+    }
+    return kEnds[std::size(kEnds) - 1];
+}
+
+// A stop is the user's own doing; otherwise a port left unusable matters
+// more than how the download went, since the line is in an unknown state.
+ExitCode exitCodeFor(const DownloadOutcome& outcome) {
+    if (outcome.end != DownloadEnd::Stopped && !outcome.portRestored) {
+        return ExitCode::PortNotRestored;
+    }
+    return endText(outcome.end).code;
+}
+
+// Whether the download failed after it had asked the drive who it is, before
+// any of the image was taken.
+bool askedTheDrive(const DownloadOutcome& outcome) {
+    switch (outcome.end) {
+        case DownloadEnd::Success:
+        case DownloadEnd::Stopped:
+        case DownloadEnd::NoFile:
+        case DownloadEnd::FileNotFound:
+        case DownloadEnd::FileEmpty:
+        case DownloadEnd::FileUnreadable:
+            return false;
+        default:
+            return outcome.bytesSent == 0;
+    }
+}
+
+QJsonObject driveJson(const DriveShown& drive) {
+    return {
+        {"revision", drive.revision}, {"model", drive.model}, {"description", drive.description}};
+}
+
 }  // namespace
 
 ExitCode FlashRun::run() {
@@ -58,19 +125,24 @@ ExitCode FlashRun::run() {
 }
 
 ExitCode FlashRun::act() {
-    if (options_.action == FlashOptions::Action::Download) {
-        observer_.printError(QStringLiteral(
-            "kestrel-flash: this version identifies drives; give --identify with the FILE"));
-        return ExitCode::BadArguments;
-    }
     if (const ExitCode started = start(); started != ExitCode::Done) {
         return started;
     }
-    return options_.action == FlashOptions::Action::Ping ? ping() : identify();
+    if (simulated_ && options_.serial()) {
+        simulated_->powerUp();
+    }
+    switch (options_.action) {
+        case FlashOptions::Action::Ping:
+            return ping();
+        case FlashOptions::Action::Download:
+            return download();
+        default:
+            return identify();
+    }
 }
 
 QString FlashRun::device() const {
-    return comPortDevice(options_.comPort, settings_);
+    return simulated_ ? QStringLiteral("simulated") : comPortDevice(options_.comPort, settings_);
 }
 
 ExitCode FlashRun::start() {
@@ -133,6 +205,10 @@ ExitCode FlashRun::identify() {
 // receive handler answers as the window does; this only waits, events
 // delivered, until the drive frame shows it.
 ExitCode FlashRun::identifySerial() {
+    return waitForSerialDrive([this] { return driveShown(); });
+}
+
+ExitCode FlashRun::waitForSerialDrive(const std::function<bool()>& ready) {
     observer_.printResult(
         QStringLiteral("Waiting up to %1 s for the drive on COM%2 (%3) to power up")
             .arg(options_.waitSeconds)
@@ -140,7 +216,7 @@ ExitCode FlashRun::identifySerial() {
             .arg(device()));
     const double deadline = clock_.now() + options_.waitSeconds;
     const qsizetype messages = observer_.messages().size();
-    while (!driveShown() && observer_.messages().size() == messages && !session_.ended()) {
+    while (!ready() && observer_.messages().size() == messages && !session_.ended()) {
         const double left = deadline - clock_.now();
         if (left <= 0) {
             break;
@@ -150,7 +226,7 @@ ExitCode FlashRun::identifySerial() {
     if (session_.ended()) {
         return ExitCode::Stopped;
     }
-    if (!driveShown()) {
+    if (!ready()) {
         // A message that ended the wait (a drive of another family) says why.
         if (observer_.messages().size() == messages) {
             observer_.printError(
@@ -194,6 +270,69 @@ ExitCode FlashRun::judgeFile() {
     return ExitCode::Done;
 }
 
+// "Download to Drive..." as the window's button runs it. A file that could
+// not be read is not worth waiting for a drive: the download says why at
+// once, with the same message as in the window.
+ExitCode FlashRun::download() {
+    const QString file =
+        options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath();
+    const bool loaded = !file.isEmpty() && session_.loadFirmwareFile(file);
+    if (session_.ended()) {
+        return ExitCode::Stopped;
+    }
+    if (loaded && options_.serial()) {
+        // As in the window: the drive's answered announcement allows the download.
+        const ExitCode found =
+            waitForSerialDrive([this] { return session_.report().actions().startDownload; });
+        if (found != ExitCode::Done) {
+            return found;
+        }
+    }
+    driveBefore_ = session_.report().drive();
+    session_.StartDownload_Click();
+    downloaded_ = true;
+    return downloadEnded();
+}
+
+ExitCode FlashRun::downloadEnded() {
+    const DownloadOutcome& outcome = session_.downloadSequence().lastOutcome();
+    if (!options_.serial()) {
+        // The download identifies the drive; before that nothing is shown.
+        driveBefore_ = observer_.driveAtTransfer().value_or(session_.report().drive());
+        // When the drive never answered its identification, that is why the
+        // download failed, whatever the step that noticed.
+        if (askedTheDrive(outcome) && !driveShown()) {
+            observer_.printError(
+                QStringLiteral("kestrel-flash: no drive answered at %1").arg(options_.address));
+            return ExitCode::NoDrive;
+        }
+    }
+    const ExitCode code = exitCodeFor(outcome);
+    if (!simulated_ || outcome.end != DownloadEnd::Success) {
+        return code;
+    }
+    const auto verdict = simulated_->verdict();
+    observer_.printResult(QStringLiteral("Simulated drive: ") +
+                          (verdict ? verdict->describe() : QStringLiteral("no image received")));
+    return verdict && verdict->identical ? code : ExitCode::NotConfirmed;
+}
+
+void FlashRun::downloadSummary(QJsonObject& s) const {
+    const DownloadOutcome& o = session_.downloadSequence().lastOutcome();
+    const DownloadState& state = session_.downloadState();
+    s.insert("end", endText(o.end).name);
+    s.insert("message", o.message);
+    s.insert("portRestored", o.portRestored);
+    s.insert("driveBefore", driveJson(driveBefore_));
+    s.insert("driveAfter", driveJson(session_.report().drive()));
+    s.insert("imageBytes", o.imageBytes);
+    s.insert("bytesSent", o.bytesSent);
+    // Only Ethernet resends: data datagrams sent beyond the blocks delivered.
+    s.insert("resends",
+             options_.serial() ? 0 : std::max(0, state.DataPacketsSent - state.BlocksDelivered));
+    s.insert("seconds", o.seconds);
+}
+
 // The drive's answer to Ping is a message box in the window; here it is the
 // result, on standard output. Anything else it shows is an error.
 ExitCode FlashRun::ping() {
@@ -229,6 +368,7 @@ QJsonObject FlashRun::summary(ExitCode code) const {
         s.insert("link", QJsonObject{{"kind", "ethernet"}, {"address", options_.address}});
     }
     s.insert("driveAnswered", driveShown());
+    s.insert("simulated", simulated_ != nullptr);
     s.insert("driveModelCode", session_.driveState().DriveModelCode);
     if (fileFits_ >= 0) {
         s.insert("fileFits", fileFits_ == 1);
@@ -236,8 +376,40 @@ QJsonObject FlashRun::summary(ExitCode code) const {
     if (!result_.isEmpty()) {
         s.insert("result", result_);
     }
+    if (downloaded_) {
+        downloadSummary(s);
+    }
     return s;
 }
+
+namespace {
+
+// The file the simulated drive expects: FILE as it is on disk, or a sample
+// made for it in `folder`. False (and why, on `err`) when the sample cannot
+// be written.
+bool simulatedFirmware(FlashOptions& options, QTemporaryDir& folder, QByteArray& firmware,
+                       QTextStream& err) {
+    if (options.fileGiven) {
+        QFile file(options.file);
+        if (file.open(QIODevice::ReadOnly)) {
+            firmware = file.readAll();
+        }
+        return true;  // an unreadable FILE is the download's to report
+    }
+    firmware = sampleFirmwareFile();
+    const QString path = folder.filePath(QStringLiteral("Sample-55-1.06.E"));
+    QFile file(path);
+    if (!folder.isValid() || !file.open(QIODevice::WriteOnly) ||
+        file.write(firmware) != firmware.size() || !file.flush()) {
+        err << "kestrel-flash: cannot write a sample firmware file: " << file.errorString() << '\n';
+        return false;
+    }
+    options.file = path;
+    options.fileGiven = true;
+    return true;
+}
+
+}  // namespace
 
 int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err) {
     QtSettingsStore realSettings;
@@ -248,17 +420,38 @@ int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err) {
         out.flush();
         return int(ExitCode::Done);
     }
+    FlashOptions chosen = options;
+    QTemporaryDir sampleFolder;
+    QByteArray firmware;
+    if (options.simulate && !simulatedFirmware(chosen, sampleFolder, firmware, err)) {
+        return int(ExitCode::FileUnusable);
+    }
     QtClock clock;
     QtEventPump pump(clock);
-    QtSerialPort serial(settings);
-    QtUdpSocket udp;
+    std::optional<SimulatedLink> simulated;
+    std::optional<QtSerialPort> realSerial;
+    std::optional<QtUdpSocket> realUdp;
+    if (options.simulate) {
+        simulated.emplace(
+            clock, chosen.address.isEmpty() ? Session::defaultAddress() : chosen.address, firmware);
+    } else {
+        realSerial.emplace(settings);
+        realUdp.emplace();
+    }
     NoFileDialog fileDialog;
-    Platform platform{clock, pump, serial, udp, fileDialog, settings};
-    ConsoleObserver observer(options.json ? err : out, err);
+    Platform platform{clock,
+                      pump,
+                      simulated ? simulated->serial() : static_cast<SerialPort&>(*realSerial),
+                      simulated ? simulated->udp() : static_cast<UdpSocket&>(*realUdp),
+                      fileDialog,
+                      settings};
+    QTextStream& status = options.json ? err : out;
+    ConsoleObserver observer(status, err);
+    observer.progressOnTerminal(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1);
     Session session(platform, observer);
     SignalWatcher signalWatcher([&session] { session.Quit_Click(); });
 
-    FlashRun run(options, session, observer, settings, clock);
+    FlashRun run(chosen, session, observer, settings, clock, simulated ? &*simulated : nullptr);
     const ExitCode code = run.run();
     if (options.json) {
         out << QJsonDocument(run.summary(code)).toJson();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QJsonObject>
+#include <functional>
 
 #include "ConsoleObserver.h"
 #include "FlashOptions.h"
 #include "RunSettings.h"
+#include "SimulatedLink.h"
 #include "platform/Clock.h"
 #include "session/Session.h"
 
@@ -15,13 +17,15 @@ namespace kestrel::flash {
 // and turns what the session reported into an exit code and a summary.
 class FlashRun {
   public:
+    // `simulated`: the drive of --simulate, powered up once the port is open.
     FlashRun(const FlashOptions& options, Session& session, ConsoleObserver& observer,
-             RunSettings& settings, Clock& clock)
+             RunSettings& settings, Clock& clock, SimulatedLink* simulated = nullptr)
         : options_(options),
           session_(session),
           observer_(observer),
           settings_(settings),
-          clock_(clock) {}
+          clock_(clock),
+          simulated_(simulated) {}
 
     // Runs the action, then shuts the session down (port closed, nothing
     // saved for the window).
@@ -34,6 +38,12 @@ class FlashRun {
     ExitCode start();
     ExitCode identify();
     ExitCode identifySerial();
+    // Waits, events delivered, until `ready` holds, a message is shown or
+    // --wait has passed.
+    ExitCode waitForSerialDrive(const std::function<bool()>& ready);
+    ExitCode download();
+    ExitCode downloadEnded();
+    void downloadSummary(QJsonObject& s) const;
     ExitCode identifyEthernet();
     ExitCode ping();
     ExitCode judgeFile();
@@ -45,8 +55,11 @@ class FlashRun {
     ConsoleObserver& observer_;
     RunSettings& settings_;
     Clock& clock_;
+    SimulatedLink* simulated_;
     QString result_;
     int fileFits_ = -1;  // -1: not judged
+    bool downloaded_ = false;
+    DriveShown driveBefore_;
 };
 
 // The whole program after its arguments were read: the real platform, the

@@ -74,8 +74,8 @@ struct FlashProcess {
         return (out + err).contains(text);
     }
     // The exit code, or -1 when it crashed or hung.
-    int finish() {
-        const bool ended = process.waitForFinished(20000);
+    int finish(int timeoutMs = 20000) {
+        const bool ended = process.waitForFinished(timeoutMs);
         out += process.readAllStandardOutput();
         err += process.readAllStandardError();
         return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;

@@ -1,0 +1,68 @@
+// A kestrel-flash run in process, on simulated time with the in-process
+// drive: the serial port closing under the download, which no drive process
+// can make happen, ends the run with its own exit code.
+#include <QtTest>
+
+#include "Doubles.h"
+#include "SimulatedDriveLink.h"
+#include "flash/FlashRun.h"
+
+using namespace kestrel;
+using namespace kestrel::flash;
+using namespace kestrel::testing;
+
+class FlashRunTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void portClosedDuringTheTransfer();
+};
+
+void FlashRunTest::portClosedDuringTheTransfer() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("small.E");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("1.06\r\n57\r\nxyz" + QByteArray(6000, 'k'));
+    file.close();
+
+    TestPlatform tp;
+    tp.serial.setOpenResult(1, CommError::None);
+    SimulatedDriveLink drive(tp);
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    ConsoleObserver observer(out, err);
+    Session session(tp.platform, observer);
+    RunSettings settings(tp.settings);
+    FlashOptions options;
+    options.action = FlashOptions::Action::Download;
+    options.link = FlashOptions::Link::Com;
+    options.comPort = 1;
+    options.file = path;
+    options.fileGiven = true;
+
+    tp.time.at(1.0, [&] { drive.powerUp(); });
+    int blocksAtClose = 0;
+    std::function<void()> closeInTransfer = [&] {
+        if (session.downloadState().BlockCount >= 3) {
+            blocksAtClose = session.downloadState().BlockCount;
+            tp.serial.close();
+            return;
+        }
+        tp.time.after(0.005, closeInTransfer);
+    };
+    tp.time.at(1.0, closeInTransfer);
+
+    FlashRun run(options, session, observer, settings, tp.time);
+    QCOMPARE(run.run(), ExitCode::PortNotOpen);
+    QCOMPARE(blocksAtClose, 3);
+    QCOMPARE(observer.messages(), QStringList{"Comm Port Not Open"});
+    QVERIFY2(outText.contains("progress 10%") && !outText.contains("progress 100%"),
+             qPrintable(outText));
+    QCOMPARE(session.downloadSequence().lastOutcome().end, DownloadEnd::PortNotOpen);
+    QVERIFY(session.downloadSequence().lastOutcome().portRestored);
+}
+
+QTEST_GUILESS_MAIN(FlashRunTest)
+#include "test_flash_run.moc"
