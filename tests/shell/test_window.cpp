@@ -79,7 +79,10 @@ void WindowTest::reportsReachTheControls() {
     Mainform& f = *form_;
     QCOMPARE(f.size(), QSize(561, 280));
     QCOMPARE(f.windowTitle(), QStringLiteral("Kestrel PRO Firmware Updater 0.1.0"));
-    QCOMPARE(control<QComboBox>(f, "CommList")->currentText(), QStringLiteral("COM1"));
+    auto* list = control<QComboBox>(f, "CommList");
+    QCOMPARE(list->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(list->itemText(0), QStringLiteral("NO COMM"));
+    QCOMPARE(list->itemText(list->count() - 1), QStringLiteral("COM8"));
     QVERIFY(!control(f, "StartDownload")->isEnabled());
 
     f.driveChanged({QStringLiteral("1.05B"), QStringLiteral("KX-M1"), QStringLiteral("desc")});
