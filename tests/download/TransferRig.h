@@ -1,7 +1,6 @@
 #pragma once
 
 #include <map>
-#include <set>
 
 #include "../drive-sim/EngineBench.h"
 #include "Doubles.h"
@@ -10,19 +9,15 @@
 
 namespace kestrel::testing {
 
-// Winsock1 with faults on the host's side of the network, counted in the
-// order things happen: chosen data datagrams never leave (or leave late),
-// chosen acknowledgements never arrive (or arrive late).
+// By index of data datagram sent (resends included) or of acknowledgement
+// arriving: seconds late, or lost when negative.
+using Faults = std::map<int, double>;
+
+// The host's UDP socket with faults on the host's side of the network.
 class LossyUdpSocket final : public UdpSocket {
   public:
     LossyUdpSocket(FakeUdpSocket& inner, SimTime& time) : inner_(inner), time_(time) {}
-
-    std::set<int> lostData;          // by index of data datagram sent, resends included
-    std::map<int, double> lateData;  // index -> seconds late
-    std::set<int> lostAcks;          // by index of acknowledgement arriving
-    std::map<int, double> lateAcks;  // index -> seconds late
-    int dataSent = 0;
-    int acksArrived = 0;
+    Faults data, acks;
 
     UdpBindResult bind(quint16 port) override { return inner_.bind(port); }
     void setRemoteHost(const QString& host) override { inner_.setRemoteHost(host); }
@@ -30,99 +25,77 @@ class LossyUdpSocket final : public UdpSocket {
     void setRemotePort(quint16 port) override { inner_.setRemotePort(port); }
     quint16 remotePort() const override { return inner_.remotePort(); }
     bool hasPendingDatagram() override { return inner_.hasPendingDatagram(); }
-    void setArrivalHandler(std::function<void()> handler) override {
-        inner_.setArrivalHandler(std::move(handler));
+    void setArrivalHandler(std::function<void()> h) override {
+        inner_.setArrivalHandler(std::move(h));
     }
-
-    bool send(const QByteArray& datagram, QString* error) override {
-        if (datagramType(datagram) != quint16(DatagramType::Data)) {
-            return inner_.send(datagram, error);
+    bool send(const QByteArray& d, QString* error) override {
+        const auto fault = isData(d) ? data.find(dataSent_++) : data.end();
+        if (fault == data.end()) {
+            return inner_.send(d, error);
         }
-        const int index = dataSent++;
-        if (lostData.count(index)) {
-            return true;
+        if (fault->second >= 0) {
+            time_.after(fault->second, [this, d] { inner_.send(d, nullptr); });
         }
-        if (lateData.count(index)) {
-            time_.after(lateData[index], [this, datagram] { inner_.send(datagram, nullptr); });
-            return true;
-        }
-        return inner_.send(datagram, error);
+        return true;
     }
-
+    // What is held back or lost leaves an empty datagram, which the host ignores.
     ReceivedDatagram readDatagram() override {
-        ReceivedDatagram d = inner_.readDatagram();
-        if (datagramType(d.data) != quint16(DatagramType::Data)) {
+        const ReceivedDatagram d = inner_.readDatagram();
+        const bool counted = isData(d.data) && !std::exchange(released_, false);
+        const auto fault = counted ? acks.find(acksArrived_++) : acks.end();
+        if (fault == acks.end()) {
             return d;
         }
-        if (released_ > 0) {
-            --released_;
-            return d;
-        }
-        // What is held back or lost leaves an empty datagram from the same
-        // sender, which the dispatcher ignores.
-        const ReceivedDatagram nothing{QByteArray(), d.sender};
-        const int index = acksArrived++;
-        if (lateAcks.count(index)) {
-            time_.after(lateAcks[index], [this, d] {
-                ++released_;
+        if (fault->second >= 0) {
+            time_.after(fault->second, [this, d] {
+                released_ = true;
                 inner_.receiveFromNetwork(d.data, d.sender);
             });
-            return nothing;
         }
-        return lostAcks.count(index) ? nothing : d;
+        return {QByteArray(), d.sender};
     }
 
   private:
+    static bool isData(const QByteArray& d) {
+        return datagramType(d) == quint16(DatagramType::Data);
+    }
     FakeUdpSocket& inner_;
     SimTime& time_;
-    int released_ = 0;
+    int dataSent_ = 0;
+    int acksArrived_ = 0;
+    bool released_ = false;
 };
 
-// The session on doubles, its UDP socket behind LossyUdpSocket, with the
-// simulated drive attached and the Ethernet link chosen.
-struct EthernetRig {
-    static QString driveAddress() { return QStringLiteral("192.168.0.20"); }
+// Sends `image` in blocks as the download does; the first result other than 0, else 0.
+inline int sendImage(Session& session, const QByteArray& image, int blockSize) {
+    for (qsizetype at = 0; at < image.size(); at += blockSize) {
+        ++session.downloadState().BlockCount;
+        const QByteArray block = image.mid(at, blockSize);
+        if (const int result = session.dataBlockTransfer().SendDataBlock(
+                block, static_cast<int>(block.size()) - 1)) {
+            return result;
+        }
+    }
+    return 0;
+}
 
-    explicit EthernetRig(drivesim::DriveOptions options)
-        : drive(tp, withAddress(std::move(options))) {
+// The session on doubles behind LossyUdpSocket with the simulated drive at
+// 127.0.0.1, on the link chosen.
+struct Rig {
+    explicit Rig(drivesim::DriveOptions o = {}, bool ethernet = false)
+        : drive(tp, (o.ipAddress = QStringLiteral("127.0.0.1"), o)) {
         tp.serial.setOpenResult(1, 0);
         session.Form_Load();
-        session.editAddress(driveAddress());
-        session.driveAddress().selectEthernet();
-    }
-    // The drive's own "end of image" silence must outlast the host's waits
-    // for acknowledgements and resends.
-    static drivesim::DriveOptions withAddress(drivesim::DriveOptions options) {
-        options.ipAddress = driveAddress();
-        options.quietTime = 60.0;
-        return options;
-    }
-    // The drive's boot loader takes an image from here on, as in a download.
-    void startDownload() {
-        session.udpChannel().UDP_DCLcommand("B5827", 0);
-        session.downloadState().DataPacketsSent = 0;
-        transfer().SendStartPacket();
-    }
-    int sendBlock(const QByteArray& block) {
-        ++session.downloadState().BlockCount;
-        return transfer().SendDataBlock(block, static_cast<int>(block.size()) - 1);
-    }
-    // Sends `image` in blocks; the first result other than 0, else 0.
-    int sendImage(const QByteArray& image, int blockSize = 200) {
-        for (qsizetype at = 0; at < image.size(); at += blockSize) {
-            if (const int result = sendBlock(image.mid(at, blockSize)); result != 0) {
-                return result;
-            }
+        if (ethernet) {
+            session.editAddress(drive.address());
+            session.chooseLink(Link::Ethernet);
         }
-        return 0;
     }
-    // Lets the drive see the end of the image and judge it.
-    std::optional<drivesim::Verdict> verdict() {
-        session.waits().WaitMs(drive.drive().options().quietTime * 1000 + 500);
-        return drive.lastVerdict();
+    // The drive received the image byte for byte, each byte once.
+    bool confirmed() const {
+        const auto v = drive.lastVerdict();
+        return v && v->identical && v->duplicates == 0 && v->overruns == 0;
     }
-    DataBlockTransfer& transfer() { return session.dataBlockTransfer(); }
-    double now() const { return tp.time.now(); }
 
     TestPlatform tp;
     LossyUdpSocket udp{tp.udp, tp.time};

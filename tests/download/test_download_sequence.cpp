@@ -3,8 +3,7 @@
 // sees, what the drive received and the state the clean-up leaves.
 #include <QtTest>
 
-#include "Doubles.h"
-#include "SimulatedDriveLink.h"
+#include "TransferRig.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -14,54 +13,26 @@ namespace {
 const QString kComplete = QStringLiteral("Firmware Download is complete");
 const QString kFailed = QStringLiteral("Firmware Download Failed");
 
-QByteArray image(int size) {
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    }
-    return bytes;
+// A firmware file for `model` at revision 1.07: header, three skipped bytes, image.
+QByteArray firmwareFile(int imageSize, const char* model = "55") {
+    return QByteArray("1.07\r\n") + model + "\r\nxyz" + testImage(imageSize);
 }
 
-// A firmware file for model 55 at revision 1.07: header, three skipped bytes,
-// then the image.
-QByteArray firmwareFile(const QByteArray& body, const char* model = "55") {
-    return QByteArray("1.07\r\n") + model + "\r\n" + "xyz" + body;
-}
-
-// The session, the simulated drive and a chosen firmware file; the drive has
+// The simulated drive expecting `file`, chosen in the session; the drive has
 // announced itself (serial) or the link is Ethernet.
-struct Rig {
-    explicit Rig(drivesim::DriveOptions options, const QByteArray& file, bool ethernet = false)
-        : drive(tp, withFile(options, file)) {
-        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-        path = dir.filePath(QStringLiteral("Flash.E"));
+struct DownloadRig : Rig {
+    DownloadRig(drivesim::DriveOptions o, const QByteArray& file, bool ethernet = false)
+        : Rig((o.firmwareFile = file, o), ethernet) {
+        tp.time.passStep = 5e-6;  // a real event pass costs microseconds
         QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size()) {
-            qFatal("cannot write the firmware file");
-        }
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
         out.close();
-        tp.serial.setOpenResult(1, 0);
-        session.Form_Load();
-        if (ethernet) {
-            session.editAddress(drive.address());
-            session.chooseLink(Link::Ethernet);
-        }
         tp.fileDialog.choose(path);
         session.OpenPrograms_Click();
         if (!ethernet) {
             drive.powerUp();
             session.Delay(500);
         }
-    }
-    ~Rig() { qunsetenv("XDG_DATA_HOME"); }
-    static drivesim::DriveOptions withFile(drivesim::DriveOptions o, const QByteArray& file) {
-        o.firmwareFile = file;
-        o.ipAddress = QStringLiteral("127.0.0.1");
-        return o;
-    }
-    bool confirmed() const {
-        return drive.lastVerdict() && drive.lastVerdict()->identical &&
-               drive.lastVerdict()->duplicates == 0;
     }
     // The flags and the port as every way out must leave them.
     void checkCleanedUp(bool ethernet) {
@@ -73,13 +44,17 @@ struct Rig {
         QCOMPARE(tp.serial.settings(), QStringLiteral("9600,N,8,1"));
         QCOMPARE(seen.actions.startDownload, ethernet);
     }
+    const DownloadOutcome& outcome() { return session.downloadSequence().lastOutcome(); }
+    // Runs `action` as soon as `condition` holds, looking every millisecond.
+    void when(std::function<bool()> condition, std::function<void()> action) {
+        poll = [=, this] { condition() ? action() : tp.time.after(0.001, poll); };
+        tp.time.after(0.001, poll);
+    }
+    bool midTransfer() { return session.downloadState().BlockCount >= 2; }
 
     QTemporaryDir dir;
-    QString path;
-    TestPlatform tp;
-    SimulatedDriveLink drive;
-    RecordingObserver seen;
-    Session session{tp.platform, seen};
+    QString path = dir.filePath(QStringLiteral("Flash.E"));
+    std::function<void()> poll;
 };
 
 }  // namespace
@@ -87,214 +62,199 @@ struct Rig {
 class DownloadSequenceTest : public QObject {
     Q_OBJECT
   private slots:
-    void serial_data();
-    void serial();
-    void ethernet_data();
-    void ethernet();
-    void refusedBeforeAnythingIsSent_data();
-    void refusedBeforeAnythingIsSent();
-    void portClosedMidTransferShowsOneMessage();
-    void quitDuringTheTransfer();
-    void clickDuringTheHandlersWaitStartsAfterIt();
-    void highSpeedBootLoaders();
-};
+    // The firmware folder's record goes here, not into the user's home.
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(home.path())); }
 
-void DownloadSequenceTest::serial_data() {
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<int>("imageSize");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("log");  // a line the status log must hold
-    QTest::addColumn<QString>("driveRev");
-    QTest::newRow("high-speed boot loader, last block of one byte")
-        << "v5" << 4 * 256 + 1 << kComplete << "SA command Sent\r\n"
-        << "1.07D";
-    QTest::newRow("boot loader version 2 stays at 9600")
-        << "v2" << 3 * 256 << kComplete << "SA command Sent\r\n"
-        << "1.07D";
-    QTest::newRow("drive already in its boot loader") << "blank" << 600 << kComplete << ""
-                                                      << "1.07D";
-    QTest::newRow("QT not sent: HM goes too") << "noQT" << 300 << kComplete << ""
-                                              << "1.07D";
-    QTest::newRow("SV suffix not a letter") << "suffix5" << 300 << kComplete << ""
-                                            << "1.07";
-    QTest::newRow("E from the drive") << "error" << 2000 << "Drive sent back an error code"
-                                      << ""
-                                      << "1.05";
-    QTest::newRow("no dot for 21 blocks")
-        << "noDots" << 30 * 256 << "The Drive is not responding to download"
-        << ""
-        << "1.05";
-    QTest::newRow("SA unanswered") << "noSA" << 300 << kFailed << "Download not saved\r\n"
-                                   << "1.07";
-}
-
-void DownloadSequenceTest::serial() {
-    QFETCH(QString, situation);
-    QFETCH(int, imageSize);
-    QFETCH(QString, message);
-    QFETCH(QString, log);
-    QFETCH(QString, driveRev);
-    drivesim::DriveOptions o;
-    o.bootLoaderVersion = situation == "v2" ? 2 : 5;
-    o.blank = situation == "blank";
-    o.revisionSuffix = situation == "suffix5" ? '5' : 'D';
-    o.errorAtByte = situation == "error" ? 1000 : -1;
-    o.dotEveryBytes = situation == "noDots" ? 0 : 256;
-    o.replyToSA = situation != "noSA";
-    const QByteArray body = image(imageSize);
-    Rig rig(o, firmwareFile(body));
-    if (situation == "noQT") {
-        rig.session.serialState().QTSent = false;
-    }
-    const bool succeeds = message == kComplete;
-
-    rig.session.StartDownload_Click();
-
-    QCOMPARE(rig.seen.texts(), QStringList{message});
-    QCOMPARE(rig.seen.shown[0].icon, succeeds             ? MessageIcon::Exclamation
-                                     : message == kFailed ? MessageIcon::Critical
-                                                          : MessageIcon::None);
-    QVERIFY2(rig.seen.status.contains(log), qPrintable(rig.seen.status));
-    if (succeeds || message == kFailed) {
-        QVERIFY2(rig.confirmed(), qPrintable(rig.drive.transcriptText()));
-        QCOMPARE(rig.session.downloadSequence().lastOutcome().bytesSent, imageSize);
-    } else {
-        QVERIFY(!rig.drive.lastVerdict() || !rig.drive.lastVerdict()->identical);
-    }
-    QCOMPARE(rig.seen.drive.revision, driveRev);
-    const QString transcript = rig.drive.transcriptText();
-    QCOMPARE(transcript.contains(QLatin1String("command \"S\"")), !o.blank);
-    QCOMPARE(transcript.contains(QLatin1String("command \"HM\"")), situation == "noQT");
-    QCOMPARE(rig.tp.serial.settingsHistory().contains(QStringLiteral("115200,N,8,1")),
-             o.bootLoaderVersion == 5);
-    rig.checkCleanedUp(false);
-}
-
-void DownloadSequenceTest::ethernet_data() {
-    QTest::addColumn<bool>("silentAfter");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("confirmed") << false << "Firmware Download Successful";
-    QTest::newRow("the drive does not answer afterwards") << true << kFailed;
-}
-
-void DownloadSequenceTest::ethernet() {
-    QFETCH(bool, silentAfter);
-    QFETCH(QString, message);
-    const QByteArray body = image(20 * 200 + 1);
-    Rig rig({}, firmwareFile(body), true);
-    if (silentAfter) {
-        // Once the drive has judged the image, the host's checks go where
-        // no drive answers.
-        std::function<void()> watch = [&] {
-            if (rig.drive.lastVerdict()) {
-                rig.session.editAddress(QStringLiteral("127.0.0.2"));
-            } else {
-                rig.tp.time.after(0.01, watch);
-            }
+    void serial_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("imageSize");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<qint64>("sent");  // image bytes delivered
+        QTest::addColumn<QString>("log");  // a line the status log must hold
+        QTest::addColumn<QString>("driveRev");
+        const QString saved = QStringLiteral("SA command Sent\r\n");
+        auto row = [](const char* name, const char* situation, int size, const QString& message,
+                      qint64 sent, const QString& log, const char* rev) {
+            QTest::newRow(name) << situation << size << message << sent << log << rev;
         };
-        rig.tp.time.after(0.01, watch);
+        row("high speed, XOFFs, last block 1 byte", "v5", 32 * 256 + 1, kComplete, 32 * 256 + 1,
+            saved, "1.07D");
+        row("version 2 stays at 9600", "v2", 3 * 256, kComplete, 768, saved, "1.07D");
+        row("already in the boot loader", "blank", 600, kComplete, 600, saved, "1.07D");
+        row("QT not sent: HM too", "noQT", 300, kComplete, 300, saved, "1.07D");
+        row("SV suffix not a letter", "5", 300, kComplete, 300, saved, "1.07");
+        row("SV suffix z", "z", 300, kComplete, 300, saved, "1.07z");
+        row("SV reply of four bytes", "\r", 300, kComplete, 300, saved, "0.00");
+        row("E from the drive", "error", 2000, "Drive sent back an error code", 768, "E", "1.05");
+        row("no dot for 21 blocks", "noDots", 30 * 256, "The Drive is not responding to download",
+            21 * 256, "", "1.05");
+        row("SA unanswered", "noSA", 300, kFailed, 300, "Download not saved\r\n", "1.07");
+        row("port closed", "close", 4000, "Comm Port Not Open", -1, "", "1.05");
+        row("XOFF never lifted", "xoff", 4000, "Timeout waiting to send data to drive", -1,
+            "Timed Out waiting to send Data", "1.05");
     }
-    const double start = rig.tp.time.now();
-
-    rig.session.StartDownload_Click();
-
-    QCOMPARE(rig.seen.texts(), QStringList{message});
-    QVERIFY2(rig.confirmed(), qPrintable(rig.drive.transcriptText()));
-    QCOMPARE(rig.seen.drive.model, QStringLiteral("KX-M1"));
-    // Two checks after 2 s, a third after another second when they fail.
-    QVERIFY(rig.tp.time.now() - start > (silentAfter ? 3.0 : 2.0));
-    QCOMPARE(rig.tp.udp.sent().front().data, QByteArray::fromHex("0012"));
-    rig.checkCleanedUp(true);
-}
-
-void DownloadSequenceTest::refusedBeforeAnythingIsSent_data() {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<QString>("message");
-    const QByteArray good = firmwareFile(image(300));
-    const QString empty = QStringLiteral("The Firmware file was empty");
-    QTest::newRow("no file chosen") << good << "none"
-                                    << "No Firmware Download File was selected";
-    QTest::newRow("file deleted since") << good << "deleted"
-                                        << "The File <path> could not be found";
-    QTest::newRow("7 bytes") << QByteArray("1.07\r\n5") << "" << empty;
-    QTest::newRow("header without image") << QByteArray("1.07\r\n55\r\nxyz") << "" << empty;
-    QTest::newRow("not for this drive") << firmwareFile(image(300), "20") << ""
-                                        << "The Selected Firmware File cannot be loaded into the "
-                                           "Attached Drive";
-}
-
-void DownloadSequenceTest::refusedBeforeAnythingIsSent() {
-    QFETCH(QByteArray, file);
-    QFETCH(QString, situation);
-    QFETCH(QString, message);
-    Rig rig({}, file);
-    if (situation == "none") {
-        rig.session.report().setFileName(QStringLiteral("Not Loaded"));
-    } else if (situation == "deleted") {
-        QFile::remove(rig.path);
-    }
-    rig.seen.shown.clear();
-    rig.tp.serial.clearTransmitted();
-
-    rig.session.StartDownload_Click();
-
-    QCOMPARE(rig.seen.texts(), QStringList{message.replace("<path>", rig.path)});
-    QVERIFY(rig.tp.serial.transmitted().isEmpty());
-    QVERIFY(!rig.drive.lastVerdict());
-    rig.checkCleanedUp(false);
-}
-
-// The port vanishing under the transfer: one message, no success.
-void DownloadSequenceTest::portClosedMidTransferShowsOneMessage() {
-    Rig rig({}, firmwareFile(image(4000)));
-    rig.tp.time.after(1.5, [&rig] { rig.tp.serial.close(); });
-    rig.session.StartDownload_Click();
-    QCOMPARE(rig.seen.texts(), QStringList{"Comm Port Not Open"});
-    QCOMPARE(rig.session.downloadSequence().lastOutcome().end, DownloadEnd::PortNotOpen);
-    rig.checkCleanedUp(false);
-}
-
-void DownloadSequenceTest::quitDuringTheTransfer() {
-    Rig rig({}, firmwareFile(image(8000)));
-    rig.tp.time.after(1.5, [&rig] { rig.session.Quit_Click(); });
-    rig.session.StartDownload_Click();
-    QVERIFY(rig.seen.shown.empty());
-    QCOMPARE(rig.session.downloadSequence().lastOutcome().end, DownloadEnd::Stopped);
-    QVERIFY(!rig.drive.transcriptText().contains(QLatin1String("command \"SA\"")));
-    QVERIFY(rig.session.ended());
-    QVERIFY(!rig.tp.serial.isOpen());
-}
-
-// A click while the receive handler waits 100 ms after the power-up packet
-// runs once the handler has returned, and the download works.
-void DownloadSequenceTest::clickDuringTheHandlersWaitStartsAfterIt() {
-    drivesim::DriveOptions o;
-    const QByteArray file = firmwareFile(image(700));
-    Rig rig(o, file);
-    rig.seen.shown.clear();
-    rig.drive.powerUp();
-    bool clicked = false;
-    rig.tp.time.after(0.05, [&] {
-        QVERIFY(rig.session.serialState().InOnComm);
-        rig.session.StartDownload_Click();
-        clicked = true;
-    });
-    rig.session.Delay(20000);
-    QVERIFY(clicked);
-    QCOMPARE(rig.seen.texts(), QStringList{kComplete});
-    QVERIFY2(rig.confirmed(), qPrintable(rig.drive.transcriptText()));
-}
-
-void DownloadSequenceTest::highSpeedBootLoaders() {
-    QList<int> fast;
-    for (int version = -1; version <= 256; ++version) {
-        if (IsHighSpeedBootLoader(version)) {
-            fast << version;
+    void serial() {
+        QFETCH(QString, situation);
+        QFETCH(int, imageSize);
+        QFETCH(QString, message);
+        QFETCH(qint64, sent);
+        QFETCH(QString, log);
+        drivesim::DriveOptions o;
+        o.bootLoaderVersion = situation == "v2" ? 2 : 5;
+        o.blank = situation == "blank";
+        o.revisionSuffix = situation.size() == 1 ? situation[0].toLatin1() : 'D';
+        o.errorAtByte = situation == "error" ? 1000 : -1;
+        o.dotEveryBytes = situation == "noDots" ? 0 : 256;
+        o.replyToSA = situation != "noSA";
+        DownloadRig rig(o, firmwareFile(imageSize));
+        if (situation == "noQT") {
+            rig.session.serialState().QTSent = false;
         }
+        rig.when([&] { return rig.midTransfer(); },
+                 [&] {
+                     if (situation == "close") {
+                         rig.tp.serial.close();
+                     } else if (situation == "xoff") {
+                         rig.drive.sendSerial("\x13");
+                     }
+                 });
+
+        rig.session.StartDownload_Click();
+
+        QCOMPARE(rig.seen.texts(), QStringList{message});
+        const bool saved = message == kComplete || message == kFailed;
+        QCOMPARE(rig.seen.shown[0].icon, message == kComplete ? MessageIcon::Exclamation
+                                         : message == kFailed ? MessageIcon::Critical
+                                                              : MessageIcon::None);
+        QVERIFY2(rig.seen.status.contains(log), qPrintable(rig.seen.status));
+        QVERIFY2(rig.confirmed() == saved, qPrintable(rig.drive.transcriptText()));
+        QVERIFY(sent < 0 || rig.outcome().bytesSent == sent);
+        QVERIFY(imageSize < 8000 || rig.drive.lastVerdict()->xoffsSent > 0);
+        QTEST(rig.seen.drive.revision, "driveRev");
+        const QString transcript = rig.drive.transcriptText();
+        QCOMPARE(transcript.contains(QLatin1String("command \"S\"")), !o.blank);
+        QCOMPARE(transcript.contains(QLatin1String("command \"HM\"")), situation == "noQT");
+        QCOMPARE(rig.tp.serial.settingsHistory().contains(QStringLiteral("115200,N,8,1")),
+                 o.bootLoaderVersion == 5);
+        rig.checkCleanedUp(false);
     }
-    QCOMPARE(fast, (QList<int>{1, 5, 21, 37, 53}));
-}
+
+    void ethernet_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<double>("atLeast");  // seconds the download takes
+        QTest::newRow("confirmed") << ""
+                                   << "Firmware Download Successful" << 2.0;
+        QTest::newRow("silent afterwards") << "silent" << kFailed << 3.0;
+        QTest::newRow("no count reply")
+            << "noCounts"
+            << "Did not receive packet acknowledge from drive. Unable to get packet receive "
+               "count from drive."
+            << 5.4;
+        QTest::newRow("dropped five times")
+            << "noData"
+            << "Same outbound data packet was dropped five times.\r\n"
+               "You may have too much traffic on your network.\r\n"
+               "Please cycle power on the drive before trying again."
+            << 25.4;
+    }
+    void ethernet() {
+        QFETCH(QString, situation);
+        QFETCH(QString, message);
+        QFETCH(double, atLeast);
+        drivesim::DriveOptions o;
+        o.ignoreCountQueries = situation == "noCounts";
+        o.dropAckFraction = situation == "noCounts" ? 1.0 : 0.0;
+        o.dropDataFraction = situation == "noData" ? 1.0 : 0.0;
+        DownloadRig rig(o, firmwareFile(20 * 200 + 1), true);
+        if (situation == "silent") {  // once the drive has judged the image, nobody answers
+            rig.when([&] { return rig.drive.lastVerdict().has_value(); },
+                     [&] { rig.session.editAddress(QStringLiteral("127.0.0.2")); });
+        }
+
+        rig.session.StartDownload_Click();
+
+        QCOMPARE(rig.seen.texts(), QStringList{message});
+        QVERIFY(rig.outcome().seconds > atLeast);
+        const bool delivered = atLeast < 5.0;
+        QVERIFY2(rig.confirmed() == delivered, qPrintable(rig.drive.transcriptText()));
+        QCOMPARE(rig.session.downloadState().DataPacketsSent,
+                 delivered ? 21 : 1 + 4 * !o.ignoreCountQueries);
+        QCOMPARE(rig.seen.drive.model, QStringLiteral("KX-M1"));
+        QCOMPARE(rig.tp.udp.sent().front().data, QByteArray::fromHex("0012"));
+        rig.checkCleanedUp(true);
+    }
+
+    void refusedBeforeAnythingIsSent_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("message");
+        const QString empty = QStringLiteral("The Firmware file was empty");
+        QTest::newRow("no file chosen") << firmwareFile(300) << "none"
+                                        << "No Firmware Download File was selected";
+        QTest::newRow("file deleted") << firmwareFile(300) << "deleted"
+                                      << "The File <path> could not be found";
+        QTest::newRow("7 bytes") << QByteArray("1.07\r\n5") << "" << empty;
+        QTest::newRow("no image") << QByteArray("1.07\r\n55\r\nxyz") << "" << empty;
+        QTest::newRow("not for this drive")
+            << firmwareFile(300, "20") << ""
+            << "The Selected Firmware File cannot be loaded into the Attached Drive";
+    }
+    void refusedBeforeAnythingIsSent() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, situation);
+        QFETCH(QString, message);
+        DownloadRig rig({}, file);
+        if (situation == "none") {
+            rig.session.report().setFileName(QStringLiteral("Not Loaded"));
+        } else if (situation == "deleted") {
+            QFile::remove(rig.path);
+        }
+        rig.seen.shown.clear();
+        rig.tp.serial.clearTransmitted();
+
+        rig.session.StartDownload_Click();
+
+        QCOMPARE(rig.seen.texts(), QStringList{message.replace("<path>", rig.path)});
+        QVERIFY(rig.tp.serial.transmitted().isEmpty());
+        QVERIFY(!rig.drive.lastVerdict());
+        rig.checkCleanedUp(false);
+    }
+
+    void quitDuringTheTransfer() {
+        DownloadRig rig({}, firmwareFile(8000));
+        rig.when([&] { return rig.midTransfer(); }, [&] { rig.session.Quit_Click(); });
+        rig.session.StartDownload_Click();
+        QVERIFY(rig.seen.shown.empty());
+        QCOMPARE(rig.outcome().end, DownloadEnd::Stopped);
+        QVERIFY(!rig.drive.transcriptText().contains(QLatin1String("command \"SA\"")));
+        const DownloadState& d = rig.session.downloadState();
+        QVERIFY(!d.Downloading && !d.BootEntered && !d.QuitRequested);
+        QVERIFY(rig.session.ended());
+        QVERIFY(!rig.tp.serial.isOpen());
+    }
+
+    // A click while the receive handler waits 100 ms after the power-up packet
+    // runs once the handler has returned, and the download works.
+    void clickDuringTheHandlersWait() {
+        DownloadRig rig({}, firmwareFile(700));
+        rig.seen.shown.clear();
+        rig.drive.powerUp();
+        bool clicked = false;
+        rig.tp.time.after(0.05, [&] {
+            QVERIFY(rig.session.serialState().InOnComm);
+            rig.session.StartDownload_Click();
+            clicked = true;
+        });
+        rig.session.Delay(20000);
+        QVERIFY(clicked);
+        QCOMPARE(rig.seen.texts(), QStringList{kComplete});
+        QVERIFY2(rig.confirmed(), qPrintable(rig.drive.transcriptText()));
+    }
+
+  private:
+    QTemporaryDir home;
+};
 
 QTEST_MAIN(DownloadSequenceTest)
 #include "test_download_sequence.moc"

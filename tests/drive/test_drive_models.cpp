@@ -9,94 +9,75 @@
 using namespace kestrel;
 using Codes = QList<int>;
 
-namespace {
-const QString kPrior = QStringLiteral("prior caption");
-}  // namespace
-
 class DriveModelsTest : public QObject {
     Q_OBJECT
   private slots:
-    void familyRows_data();
-    void familyRows();
-
-  private:
-    // FileModel, FileRev, FileModelCode and FileRevNumber after `FileMatchesDrive`.
-    QStringList fileShown() {
-        return {seen.file.model, seen.file.revision, QString::number(firmware.FileModelCode),
-                QString::number(firmware.FileRevNumber)};
+    // A row of the family table each: every file number of the row against
+    // every drive code it accepts, the codes just outside that set, and drive
+    // 0 (none known).
+    void familyRows_data() {
+        QTest::addColumn<Codes>("files");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("always");  // the caption is shown also when refused
+        QTest::addColumn<Codes>("accepted");
+        QTest::addColumn<Codes>("refused");
+        const Codes b{41, 42, 43, 44, 45, 46, 47, 48};
+        const Codes e{79, 80, 81, 82, 83, 85, 86, 87, 88, 89};
+        QTest::newRow("KX-D") << Codes{20, 21, 26, 27} << "KX-D1 or D2" << true
+                              << Codes{20, 21, 26, 27, 129, 130} << Codes{19, 22, 28, 128, 131};
+        QTest::newRow("QN-A") << Codes{22, 23, 24, 25, 28, 29} << "QN-A" << true
+                              << Codes{11, 12, 13, 14, 16, 17, 19, 22, 23, 24, 25, 28, 29}
+                              << Codes{10, 15, 18, 20, 21, 26, 27, 30};
+        QTest::newRow("QN-B") << Codes{41, 42, 43, 47} << "QN-B" << true << b << Codes{40, 49};
+        QTest::newRow("QN-B-H") << Codes{44, 45, 46, 48} << "QN-B-H" << true << b << Codes{40, 49};
+        QTest::newRow("KX-M3") << Codes{49, 50, 54} << "KX-M3" << false << Codes{49, 50, 54}
+                               << Codes{48, 51, 53, 55};
+        QTest::newRow("KX-M4") << Codes{51, 52, 53} << "KX-M4" << false << Codes{51, 52, 53}
+                               << Codes{50, 54, 144};
+        QTest::newRow("QN-C") << Codes{144, 145, 146} << "QN-C" << false
+                              << Codes{51, 52, 53, 144, 145, 146} << Codes{50, 54, 143, 147};
+        QTest::newRow("KX-M1") << Codes{55, 56, 57} << "KX-M1" << false << Codes{55, 56, 57}
+                               << Codes{49, 54, 58};
+        QTest::newRow("QN-E-L/H") << e << "QN-E-L/H" << true << e << Codes{78, 84, 90};
+        // 84 is a gap in QN-E-L/H; a file in no row fits and is shown as unknown.
+        QTest::newRow("any other")
+            << Codes{84, 12, 0, 147, -5} << "Unknown" << true << Codes{84, 12, 55, 1} << Codes{};
     }
-    void showFile(int fileModel) {
-        session.report().setFileModel(kPrior);
-        session.report().setFileRevision(QStringLiteral("1.05"));
-        firmware.FileModelCode = fileModel;
-        firmware.FileRevNumber = 105;
-    }
-
-    testing::TestPlatform tp;
-    testing::RecordingObserver seen;
-    Session session{tp.platform, seen};
-    FirmwareState& firmware = session.firmwareState();
-};
-
-// A row of the family table each: every file number of the row against every
-// drive code it accepts, the codes just outside that set, and drive 0 (none
-// known). The pairs the rules single out (57 into 55 or 49, 20 into 130 or 22,
-// 22 into 11, 144 into 51, 51 into 144, 44 into 41) are among them.
-void DriveModelsTest::familyRows_data() {
-    QTest::addColumn<Codes>("files");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("always");
-    QTest::addColumn<Codes>("accepted");
-    QTest::addColumn<Codes>("refused");
-    const Codes b{41, 42, 43, 44, 45, 46, 47, 48};
-    const Codes e{79, 80, 81, 82, 83, 85, 86, 87, 88, 89};
-    QTest::newRow("KX-D") << Codes{20, 21, 26, 27} << "KX-D1 or D2" << true
-                          << Codes{20, 21, 26, 27, 129, 130} << Codes{19, 22, 28, 128, 131};
-    QTest::newRow("QN-A") << Codes{22, 23, 24, 25, 28, 29} << "QN-A" << true
-                          << Codes{11, 12, 13, 14, 16, 17, 19, 22, 23, 24, 25, 28, 29}
-                          << Codes{10, 15, 18, 20, 21, 26, 27, 30};
-    QTest::newRow("QN-B") << Codes{41, 42, 43, 47} << "QN-B" << true << b << Codes{40, 49};
-    QTest::newRow("QN-B-H") << Codes{44, 45, 46, 48} << "QN-B-H" << true << b << Codes{40, 49};
-    QTest::newRow("KX-M3") << Codes{49, 50, 54} << "KX-M3" << false << Codes{49, 50, 54}
-                           << Codes{48, 51, 53, 55};
-    QTest::newRow("KX-M4") << Codes{51, 52, 53} << "KX-M4" << false << Codes{51, 52, 53}
-                           << Codes{50, 54, 144};
-    QTest::newRow("QN-C") << Codes{144, 145, 146} << "QN-C" << false
-                          << Codes{51, 52, 53, 144, 145, 146} << Codes{50, 54, 143, 147};
-    QTest::newRow("KX-M1") << Codes{55, 56, 57} << "KX-M1" << false << Codes{55, 56, 57}
-                           << Codes{49, 54, 58};
-    QTest::newRow("QN-E-L/H") << e << "QN-E-L/H" << true << e << Codes{78, 84, 90};
-    // 84 is a gap in QN-E-L/H; 12 shows "QN-G" when the file is chosen.
-    QTest::newRow("any other") << Codes{84, 12, 0, 147, -5} << "Unknown" << true
-                               << Codes{84, 12, 55, 1} << Codes{};
-}
-
-void DriveModelsTest::familyRows() {
-    QFETCH(Codes, files);
-    QFETCH(QString, caption);
-    QFETCH(bool, always);
-    QFETCH(Codes, accepted);
-    QFETCH(Codes, refused);
-    for (int file : files) {
-        for (int drive : accepted + refused + Codes{0}) {
-            showFile(file);
-            const bool accept = drive == 0 || accepted.contains(drive);
-            // With no drive known nothing changes; a file in no row is reset.
-            QStringList shown{kPrior, "1.05", QString::number(file), "105"};
-            if (drive != 0 && caption == QLatin1String("Unknown")) {
-                shown = QStringList{caption, "0.00", "0", "0"};
-            } else if (drive != 0 && (always || accept)) {
-                shown[0] = caption;
+    void familyRows() {
+        QFETCH(Codes, files);
+        QFETCH(QString, caption);
+        QFETCH(bool, always);
+        QFETCH(Codes, accepted);
+        QFETCH(Codes, refused);
+        testing::TestSession ts;
+        FirmwareState& firmware = ts.session.firmwareState();
+        for (const int file : files) {
+            for (const int drive : accepted + refused + Codes{0}) {
+                ts.session.report().setFileModel(QStringLiteral("prior"));
+                ts.session.report().setFileRevision(QStringLiteral("1.05"));
+                firmware.FileModelCode = file;
+                firmware.FileRevNumber = 105;
+                const bool fits = drive == 0 || accepted.contains(drive);
+                // With no drive known nothing changes; a file in no row is reset.
+                QStringList shown{"prior", "1.05", QString::number(file), "105"};
+                if (drive != 0 && caption == QLatin1String("Unknown")) {
+                    shown = QStringList{caption, "0.00", "0", "0"};
+                } else if (drive != 0 && (always || fits)) {
+                    shown[0] = caption;
+                }
+                const QByteArray where =
+                    QByteArray::number(file) + " into " + QByteArray::number(drive);
+                QVERIFY2(FileMatchesDrive(firmware.FileModelCode, drive, ts.session.report(),
+                                          firmware) == fits,
+                         where);
+                QVERIFY2((QStringList{ts.seen.file.model, ts.seen.file.revision,
+                                      QString::number(firmware.FileModelCode),
+                                      QString::number(firmware.FileRevNumber)}) == shown,
+                         where);
             }
-            const QByteArray where =
-                QByteArray::number(file) + " into " + QByteArray::number(drive);
-            QVERIFY2(FileMatchesDrive(firmware.FileModelCode, drive, session.report(), firmware) ==
-                         accept,
-                     where);
-            QVERIFY2(fileShown() == shown, where);
         }
     }
-}
+};
 
 QTEST_MAIN(DriveModelsTest)
 #include "test_drive_models.moc"
