@@ -1,15 +1,31 @@
 #pragma once
 
-// The simulated drive and kestrel-flash as processes, for the flash tests.
+// kestrel-drive-sim and kestrel-flash as processes, for the flash tests.
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace kestrel::testing {
 
+// A firmware file: header, then an image whose bytes all differ from their
+// neighbours' so that a lost or repeated byte shows in the drive's verdict.
+inline QByteArray firmware(const QByteArray& model, int imageSize) {
+    QByteArray image(imageSize, '\0');
+    for (int i = 0; i < imageSize; ++i) {
+        image[i] = static_cast<char>((i * 31 + i / 200) & 0xFF);
+    }
+    return "1.06\r\n" + model + "\r\nxyz" + image;
+}
+
+inline bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
 // kestrel-drive-sim, silent until told to power up, its transcript on
-// standard error.
+// standard error and its verdict on standard output.
 struct SimDrive {
     ~SimDrive() {
         process.kill();
@@ -26,23 +42,25 @@ struct SimDrive {
         process.write("power-up\n");
         process.waitForBytesWritten();
     }
-    // What the host did on the line, in order, without times; the drive is
-    // ended first, so nothing is still on its way.
-    QStringList hostLines() {
+    // Ends the drive, so nothing is still on its way; then `hostLines` holds
+    // what the host did on the line, in order, without times, and `verdict`
+    // says "result: identical" only when the last image taken was expected.
+    void quit() {
         process.write("quit\n");
         process.waitForFinished(5000);
+        verdict = process.readAllStandardOutput();
         static const QRegularExpression host("^\\s*[\\d.]+ (\\w+\\s+(host>|\\*\\s+host ).*)$");
-        QStringList lines;
-        for (const QString& line :
-             QString::fromLocal8Bit(process.readAllStandardError()).split('\n')) {
+        const QString transcript = QString::fromLocal8Bit(process.readAllStandardError());
+        for (const QString& line : transcript.split('\n')) {
             if (const auto m = host.match(line); m.hasMatch()) {
-                lines << m.captured(1);
+                hostLines << m.captured(1);
             }
         }
-        return lines;
     }
     QProcess process;
     QString ptyPath;
+    QStringList hostLines;
+    QByteArray verdict;
 };
 
 // kestrel-flash with XDG folders of its own, so the machine's settings
@@ -74,15 +92,13 @@ struct FlashProcess {
         return (out + err).contains(text);
     }
     // The exit code, or -1 when it crashed or hung.
-    int finish(int timeoutMs = 20000) {
+    int finish(int timeoutMs = 40000) {
         const bool ended = process.waitForFinished(timeoutMs);
         out += process.readAllStandardOutput();
         err += process.readAllStandardError();
         return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-    QString report() const {
-        return QString::fromLocal8Bit("stdout:\n" + out + "\nstderr:\n" + err);
-    }
+    QByteArray report() const { return "stdout:\n" + out + "\nstderr:\n" + err; }
 
     QTemporaryDir home;
     QProcess process;

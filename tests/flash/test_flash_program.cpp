@@ -1,6 +1,7 @@
-// kestrel-flash as a process: each exit code made to happen, against the
-// simulated drive on a pseudo-terminal and on loopback UDP, with the window's
-// remembered settings left as they were and no port left locked.
+// kestrel-flash as a process against kestrel-drive-sim on a pseudo-terminal
+// and loopback UDP: every exit code made to happen (the drive's fault options
+// end the download each way), with the window's remembered settings left as
+// they were and no port left locked.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,13 +38,8 @@ bool lockHeld(QString device) {
     return QFile::exists("/var/lock/LCK.." + device.mid(5).replace('/', '_'));
 }
 
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-}
-
-// Runs the tool as a user that may not open the pty: nobody when we are
-// root (who may open anything), else the pty loses its permissions.
+// The tool runs as a user that may not open the pty: nobody when we are root
+// (who may open anything), else the pty loses its permissions.
 void denyPty(FlashProcess& flash, const QString& pty) {
     if (::geteuid() != 0) {
         QCOMPARE(::chmod(pty.toLocal8Bit().constData(), 0), 0);
@@ -56,86 +52,92 @@ void denyPty(FlashProcess& flash, const QString& pty) {
     });
 }
 
+// PTY: the drive's pty, also COM8; QUIET: a pty nobody answers on; DIR: the
+// files. The drive: a KX-M1 at 1.05, also on 127.0.0.1:7775.
+const char* const s = "--port PTY DIR/small.E";
+const char* const e = "--ip 127.0.0.1 DIR/small.E";
+const char* const big = "--port PTY DIR/big.E";
+const struct Row {
+    const char* arguments;
+    const char* drive;  // kestrel-drive-sim's fault options
+    const char* step;   // what the test does while the tool runs
+    int exitCode;
+    const char* out;  // a part of standard output
+    const char* err;  // a part of standard error; empty: nothing there
+} kRows[] = {
+    {"--com 8 --identify DIR/small.E", "", "power-up", 0,
+     "on COM8 (PTY) to power up\nDrive: KX-M1, revision 1.05 (NEMA 17", ""},
+    {"--ip 127.0.0.1 --ping", "", "", 0,
+     "Drive responded.  ARM build number is 300. MAC ID = 2-0-0-4B-53-37\n", ""},
+    {"--list-ports", "", "", 0, "  COM8  PTY", ""},
+    {"--port PTY DIR/small.E --json", "", "power-up", 0, "\"exitCode\": 0", "is complete"},
+    {"--simulate", "", "", 0, "Simulated drive: identical=yes", "is complete"},
+    {"--port QUIET --identify --wait 60 --json", "", "SIGTERM", 1, "\"outcome\": \"stopped\"",
+     "to power up"},
+    {big, "", "power-up,SIGTERM", 1, "", ""},
+    {"--com 9 --identify", "", "", 2, "", "Try --help."},
+    {"--port /nonexistent/tty --identify", "", "", 3, "",
+     "Invalid Port Number\nInvalid Port Number\n"
+     "kestrel-flash: COM1 (/nonexistent/tty) does not exist"},
+    {"--port QUIET --identify", "", "deny", 3, "", "sudo adduser $USER dialout"},
+    {"--ip 127.0.0.1 --ping", "", "hold7777", 3, "", "Winsock error[10048] occured"},
+    {"--port QUIET --identify --wait 0.3", "", "", 4, "", "no drive announced itself on COM1"},
+    {"--ip 127.0.0.2 --ping", "", "", 4, "No response from drive\n", ""},
+    {"--ip 127.0.0.2 --identify", "", "", 4, "", "no drive answered at 127.0.0.2"},
+    {"--ip 127.0.0.2 DIR/small.E", "", "", 4, "", "no drive answered at 127.0.0.2"},
+    {"--port PTY --identify DIR/none.E", "", "", 5, "", "Cannot open the firmware file"},
+    {"--ip 127.0.0.1 --identify DIR/49.E", "", "", 6, "revision 1.05 D (NEMA 17",
+     "cannot be loaded into the Attached Drive"},
+    {"--ip 127.0.0.1 DIR/49.E", "", "", 6, "", "cannot be loaded into the Attached Drive"},
+    {"--port PTY NOTHING", "", "", 7, "", "No Firmware Download File was selected"},
+    {"--port PTY DIR/none.E", "", "", 8, "", "The File DIR/none.E could not be found"},
+    {"--ip 127.0.0.1 DIR/empty.E", "", "", 9, "", "The Firmware file was empty"},
+    {"--port PTY DIR/bad.E", "", "", 10, "", "firmware file \"DIR/bad.E\" cannot"},
+    {s, "--error-at 3000", "power-up", 12, "", "Drive sent back an error code"},
+    {e, "--ignore-count-queries --drop-acks 1", "", 13, "", "Unable to get packet receive"},
+    {e, "--drop-data 1", "", 14, "", "dropped five times.\nYou may have too much traffic"},
+    {s, "--rx-buffer 2048 --xoff-level 1024 --xon-level 256 --drain-rate 1", "power-up", 15, "",
+     "Timeout waiting to send data to drive"},
+    {s, "--no-dots", "power-up", 16, "", "The Drive is not responding to download"},
+    {s, "--no-sa-reply", "power-up", 17, "", "Firmware Download Failed"},
+    {e, "--exit-after-verdict --linger 0 --quiet-time 0.3", "", 18, "", "Download Failed"},
+    {big, "", "power-up,truncate", 19, "", "An Unknown Error was encountered"},
+    {s, "--exit-after-verdict --linger 0", "power-up", 20, "", "could not be set to 9600"},
+};
+
 }  // namespace
 
 void FlashProgramTest::exitCodes_data() {
-    // PTY: the drive's pty; QUIET: a pty nobody answers on; DIR: the files.
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<QString>("step");  // what the test does once the tool runs
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("out");
-    QTest::addColumn<QString>("err");  // empty: nothing on standard error
-    const QString m1 = "Drive: KX-M1, revision 1.05";
-    QTest::newRow("serial") << "--port PTY --identify"
-                            << "power-up" << 0 << m1 + " (NEMA 17 Integrated Step Motor & Drive)\n"
-                            << "";
-    QTest::newRow("COM2 from [Ports], file fits")
-        << "--com 2 --identify DIR/57.E"
-        << "power-up" << 0 << "on COM2 (PTY) to power up\n" + m1 + " (NEMA 17"
-        << "";
-    QTest::newRow("does not fit, json") << "--port PTY --identify DIR/49.E --json"
-                                        << "power-up" << 6 << "\"outcome\": \"file-does-not-fit\""
-                                        << "cannot be loaded into the Attached Drive";
-    QTest::newRow("file missing") << "--port PTY --identify DIR/none.E"
-                                  << "" << 5 << ""
-                                  << "Error: Cannot open the firmware file \"DIR/none.E\"";
-    QTest::newRow("file empty") << "--port PTY --identify DIR/empty.E"
-                                << "" << 5 << ""
-                                << "The Firmware file was empty";
-    QTest::newRow("bad arguments") << "--com 9 --identify"
-                                   << "" << 2 << ""
-                                   << "Try --help.";
-    QTest::newRow("no such device") << "--port /nonexistent/tty --identify"
-                                    << "" << 3 << ""
-                                    << "Invalid Port Number\nInvalid Port Number\n"
-                                       "kestrel-flash: COM1 (/nonexistent/tty) does not exist";
-    QTest::newRow("permission denied") << "--port QUIET --identify"
-                                       << "deny" << 3 << ""
-                                       << "sudo adduser $USER dialout";
-    QTest::newRow("no drive") << "--port QUIET --identify --wait 0.3"
-                              << "" << 4 << ""
-                              << "kestrel-flash: no drive announced itself on COM1 (QUIET)";
-    QTest::newRow("SIGTERM") << "--port QUIET --identify --wait 60 --json"
-                             << "SIGTERM" << 1 << "\"outcome\": \"stopped\""
-                             << "to power up";
-    QTest::newRow("ping") << "--ip 127.0.0.1 --ping"
-                          << "" << 0
-                          << "Drive responded.  ARM build number is 300. MAC ID = 2-0-0-4B-53-37\n"
-                          << "";
-    QTest::newRow("ethernet, does not fit") << "--ip 127.0.0.1 --identify DIR/49.E"
-                                            << "" << 6 << m1 + " D (NEMA 17"
-                                            << "cannot be loaded";
-    QTest::newRow("ping nobody") << "--ip 127.0.0.2 --ping"
-                                 << "" << 4 << "No response from drive\n"
-                                 << "";
-    QTest::newRow("identify nobody") << "--ip 127.0.0.2 --identify"
-                                     << "" << 4 << ""
-                                     << "kestrel-flash: no drive answered at 127.0.0.2";
-    QTest::newRow("UDP port taken") << "--ip 127.0.0.1 --ping"
-                                    << "hold7777" << 3 << ""
-                                    << "Winsock error[10048] occured";
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kRows)); ++i) {
+        const Row& r = kRows[i];
+        QTest::addRow("%d %s %s %s", r.exitCode, r.arguments, r.drive, r.step) << i;
+    }
 }
 
 void FlashProgramTest::exitCodes() {
-    QFETCH(QString, arguments);
-    QFETCH(QString, step);
-    QFETCH(int, exitCode);
-    QFETCH(QString, out);
-    QFETCH(QString, err);
-    SimDrive sim;  // a KX-M1 at 1.05, also on 127.0.0.1:7775
-    QVERIFY(sim.start({}));
-    QuietPty quiet;
+    QFETCH(int, row);
+    const Row& r = kRows[row];
+    const QString step = r.step;
     FlashProcess flash;
     const QString dir = flash.home.path();
-    writeFile(dir + "/57.E", "1.06\r\n57\r\nxyzIMAGE");
-    writeFile(dir + "/49.E", "1.06\r\n49\r\nxyzIMAGE");
-    writeFile(dir + "/empty.E", "");
+    const QByteArray small = firmware("57", 6000);
+    QVERIFY(writeFile(dir + "/small.E", small) &&
+            writeFile(dir + "/big.E", firmware("57", 65536)) &&
+            writeFile(dir + "/49.E", firmware("49", 600)) && writeFile(dir + "/empty.E", "") &&
+            writeFile(dir + "/bad.E", "\"1.06" + QByteArray(300, 'x')));
+    // A pty has no wire to slow the host down: room for an XOFF heeded late.
+    SimDrive sim;
+    QVERIFY(sim.start(QStringList{"--firmware", dir + "/small.E", "--quiet-time", "2",
+                                  "--rx-buffer", "16384", "--drain-rate", "40000"} +
+                      QString(r.drive).split(' ', Qt::SkipEmptyParts)));
+    QuietPty quiet;
     {
         QSettings settings(flash.settingsFile(), QSettings::IniFormat);
         settings.setValue("Startup/CommPort", "3");
         settings.setValue("Startup/IPaddress", "192.168.0.20");
         settings.setValue("Ports/COM1", "/nonexistent/com1");
-        settings.setValue("Ports/COM2", sim.ptyPath);
+        settings.setValue("Ports/COM8", sim.ptyPath);
     }
     auto paths = [&](QString text) {
         return text.replace("PTY", sim.ptyPath).replace("QUIET", quiet.path).replace("DIR", dir);
@@ -146,24 +148,39 @@ void FlashProgramTest::exitCodes() {
         denyPty(flash, quiet.path);
     }
 
-    flash.start(paths(arguments).split(' '));
-    if (step == "power-up" || step == "SIGTERM") {
-        QVERIFY2(flash.waitForOutput("to power up"), qPrintable(flash.report()));
+    flash.start(
+        paths(r.arguments).split(' ').replaceInStrings(QRegularExpression("^NOTHING$"), ""));
+    if (step.startsWith("power-up") || step == "SIGTERM") {
+        QVERIFY2(flash.waitForOutput("to power up"), flash.report());
     }
-    if (step == "power-up") {
+    if (step.startsWith("power-up")) {
         sim.powerUp();
-    } else if (step == "SIGTERM") {
+    }
+    if (step.contains(',')) {
+        QVERIFY2(flash.waitForOutput("progress 10%"), flash.report());
+        QVERIFY(step.endsWith("SIGTERM") || QFile::resize(dir + "/big.E", 20));
+    }
+    if (step.endsWith("SIGTERM")) {
         ::kill(static_cast<pid_t>(flash.process.processId()), SIGTERM);
     }
-    QCOMPARE(flash.finish(), exitCode);
-    QVERIFY2(flash.out.contains(paths(out).toLocal8Bit()), qPrintable(flash.report()));
-    QVERIFY2(err.isEmpty() ? flash.err.isEmpty() : flash.err.contains(paths(err).toLocal8Bit()),
-             qPrintable(flash.report()));
-    if (arguments.contains("--json")) {
-        QCOMPARE(QJsonDocument::fromJson(flash.out).object().value("exitCode").toInt(), exitCode);
+    QCOMPARE(flash.finish(), r.exitCode);
+    QVERIFY2(flash.out.contains(paths(r.out).toLocal8Bit()), flash.report());
+    QVERIFY2(!*r.err ? flash.err.isEmpty() : flash.err.contains(paths(r.err).toLocal8Bit()),
+             flash.report());
+    QVERIFY2(!(flash.out + flash.err).contains('\r'), flash.report());  // a terminal's lines
+    sim.quit();
+    if (QString(r.arguments).endsWith("--json") && r.exitCode == 0) {
+        const QJsonObject summary = QJsonDocument::fromJson(flash.out).object();
+        QCOMPARE(summary.value("bytesSent").toInteger(), small.size() - 13);
+        QVERIFY(
+            summary.value("driveAfter").toObject().value("revision").toString().startsWith("1.06"));
+        // Not a terminal: a line at each tenth, 100 % once.
+        QCOMPARE(flash.err.count("progress "), 10);
+        QVERIFY(flash.err.contains("progress 100%\n"));
+        QVERIFY2(sim.verdict.contains("result: identical"), sim.verdict);
     }
-    if (step == "power-up") {  // answered as the window answers
-        QVERIFY(sim.hostLines().contains("serial host>  command \"QT\""));
+    if (step == "power-up" && r.exitCode == 0) {  // answered as the window answers
+        QVERIFY(sim.hostLines.contains("serial host>  command \"QT\""));
     }
     QVERIFY(!lockHeld(sim.ptyPath) && !lockHeld(quiet.path));
     QSettings settings(flash.settingsFile(), QSettings::IniFormat);
