@@ -26,6 +26,21 @@ class FlashSameWireTest : public QObject {
 
 namespace {
 
+// What the host sent, in order, up to the image's last data datagram; after
+// it, which checks it made: how many identity queries follow a transfer
+// depends on how soon the drive answers the first ones.
+QStringList settled(const QStringList& lines) {
+    qsizetype last = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].contains(QLatin1String("data datagram"))) {
+            last = i;
+        }
+    }
+    QStringList checks = lines.mid(last + 1);
+    checks.removeDuplicates();
+    return lines.first(last + 1) + checks;
+}
+
 // The window on the real stack: on serial the drive powers up; with a file,
 // "Download to Drive..." is pressed and each box closed as a person pressing
 // OK would. Returns the boxes' texts.
@@ -140,7 +155,7 @@ void FlashSameWireTest::putsTheWindowsBytesOnTheWire() {
     qInfo("kestrel-flash: %.1f s", static_cast<double>(took.elapsed()) / 1000);
     QVERIFY2(flash.err.contains(message.toUtf8()), flash.report());
     flashSim.quit();
-    QCOMPARE(flashSim.hostLines, windowSim.hostLines);
+    QCOMPARE(settled(flashSim.hostLines), settled(windowSim.hostLines));
     QCOMPARE(flashSim.verdict.contains("result: identical"), judged);
 }
 
