@@ -432,8 +432,8 @@ int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err) {
     std::optional<QtSerialPort> realSerial;
     std::optional<QtUdpSocket> realUdp;
     if (options.simulate) {
-        simulated.emplace(
-            clock, chosen.address.isEmpty() ? Session::defaultAddress() : chosen.address, firmware);
+        simulated.emplace(chosen.address.isEmpty() ? Session::defaultAddress() : chosen.address,
+                          firmware);
     } else {
         realSerial.emplace(settings);
         realUdp.emplace();

@@ -1,9 +1,7 @@
 #include "SimulatedLink.h"
 
 #include <QHostAddress>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "platform/SerialSettings.h"
 
@@ -20,47 +18,6 @@ void post(QObject& context, std::function<void()> action) {
 }
 
 }  // namespace
-
-LoopScheduler::LoopScheduler(const Clock& clock) : clock_(clock) {
-    timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { runDue(); });
-}
-
-void LoopScheduler::at(double time, std::function<void()> action) {
-    schedule_.emplace(std::make_pair(time, sequence_++), std::move(action));
-    rearm();
-}
-
-void LoopScheduler::runDue() {
-    while (!schedule_.empty() && schedule_.begin()->first.first <= now()) {
-        auto node = schedule_.extract(schedule_.begin());
-        node.mapped()();
-    }
-    rearm();
-}
-
-void LoopScheduler::rearm() {
-    if (schedule_.empty()) {
-        timer_.stop();
-        return;
-    }
-    const double wait = schedule_.begin()->first.first - now();
-    const int ms = wait <= 0.0 ? 0 : static_cast<int>(std::ceil(wait * 1000.0));
-    if (!timer_.isActive() || timer_.remainingTime() > ms) {
-        timer_.start(ms);
-    }
-}
-
-void LoopScheduler::runUntil(double deadline, const std::function<bool()>& done) {
-    for (runDue(); !done() && now() < deadline; runDue()) {
-        const double next =
-            schedule_.empty() ? deadline : std::min(deadline, schedule_.begin()->first.first);
-        if (next > now()) {
-            std::this_thread::sleep_for(std::chrono::duration<double>(next - now()));
-        }
-    }
-}
 
 // ------------------------------------------------------------------- serial
 
@@ -201,10 +158,8 @@ drivesim::DriveOptions SimulatedLink::optionsFor(const QString& address,
     return options;
 }
 
-SimulatedLink::SimulatedLink(const Clock& clock, const QString& address,
-                             const QByteArray& firmwareFile)
-    : scheduler_(clock),
-      serial_(scheduler_),
+SimulatedLink::SimulatedLink(const QString& address, const QByteArray& firmwareFile)
+    : serial_(scheduler_),
       udp_(scheduler_, address),
       drive_(scheduler_, *this, optionsFor(address, firmwareFile)) {
     serial_.setDrive(&drive_);

@@ -1,47 +1,22 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <deque>
-#include <map>
 #include <optional>
 
+#include "QtScheduler.h"
 #include "SimulatedDrive.h"
-#include "platform/Clock.h"
 #include "platform/SerialPort.h"
 #include "platform/UdpSocket.h"
 
 namespace kestrel::flash {
-
-// The simulated drive's time on the session's real clock. The event loop runs
-// what is due through a precise timer; a port that must wait without
-// delivering window events (a reply wait, a byte leaving the line) runs the
-// drive itself, sleeping between its actions.
-class LoopScheduler final : public QObject, public drivesim::Scheduler {
-  public:
-    explicit LoopScheduler(const Clock& clock);
-    double now() const override { return clock_.now(); }
-    void at(double time, std::function<void()> action) override;
-    // Runs the drive's actions as they fall due until `done` holds or the
-    // clock reaches `deadline`.
-    void runUntil(double deadline, const std::function<bool()>& done);
-
-  private:
-    void runDue();
-    void rearm();
-
-    const Clock& clock_;
-    QTimer timer_;
-    long long sequence_ = 0;
-    std::multimap<std::pair<double, long long>, std::function<void()>> schedule_;
-};
 
 // MSComm1 wired to the simulated drive in memory: written bytes leave one
 // character time apart at the line's bit rate, the drive's bytes raise a
 // receive notice that the event loop delivers.
 class SimulatedSerialPort final : public SerialPort {
   public:
-    explicit SimulatedSerialPort(LoopScheduler& scheduler) : scheduler_(scheduler) {}
+    explicit SimulatedSerialPort(drivesim::QtScheduler& scheduler) : scheduler_(scheduler) {}
     void setDrive(drivesim::SimulatedDrive* drive) { drive_ = drive; }
     void receiveFromDrive(char byte);
 
@@ -67,7 +42,7 @@ class SimulatedSerialPort final : public SerialPort {
   private:
     int bitRate() const;
 
-    LoopScheduler& scheduler_;
+    drivesim::QtScheduler& scheduler_;
     drivesim::SimulatedDrive* drive_ = nullptr;
     QObject notices_;
     bool open_ = false;
@@ -86,7 +61,7 @@ class SimulatedSerialPort final : public SerialPort {
 // is sent to its own address and port.
 class SimulatedUdpSocket final : public UdpSocket {
   public:
-    SimulatedUdpSocket(LoopScheduler& scheduler, QString driveAddress)
+    SimulatedUdpSocket(drivesim::QtScheduler& scheduler, QString driveAddress)
         : scheduler_(scheduler), driveAddress_(std::move(driveAddress)) {}
     void setDrive(drivesim::SimulatedDrive* drive) { drive_ = drive; }
     void receiveFromDrive(const QByteArray& datagram);
@@ -104,7 +79,7 @@ class SimulatedUdpSocket final : public UdpSocket {
     }
 
   private:
-    LoopScheduler& scheduler_;
+    drivesim::QtScheduler& scheduler_;
     QString driveAddress_;
     drivesim::SimulatedDrive* drive_ = nullptr;
     QObject notices_;
@@ -119,7 +94,7 @@ class SimulatedUdpSocket final : public UdpSocket {
 // the firmware file it is given.
 class SimulatedLink final : public drivesim::DriveTransport {
   public:
-    SimulatedLink(const Clock& clock, const QString& address, const QByteArray& firmwareFile);
+    SimulatedLink(const QString& address, const QByteArray& firmwareFile);
     SerialPort& serial() { return serial_; }
     UdpSocket& udp() { return udp_; }
     void powerUp() { drive_.powerUp(); }
@@ -134,7 +109,7 @@ class SimulatedLink final : public drivesim::DriveTransport {
     static drivesim::DriveOptions optionsFor(const QString& address,
                                              const QByteArray& firmwareFile);
 
-    LoopScheduler scheduler_;
+    drivesim::QtScheduler scheduler_;
     SimulatedSerialPort serial_;
     SimulatedUdpSocket udp_;
     drivesim::SimulatedDrive drive_;

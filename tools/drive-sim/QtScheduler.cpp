@@ -1,6 +1,8 @@
 #include "QtScheduler.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace kestrel::drivesim {
 
@@ -38,6 +40,16 @@ void QtScheduler::rearm() {
     const int ms = wait <= 0.0 ? 0 : static_cast<int>(std::ceil(wait * 1000.0));
     if (!timer_.isActive() || timer_.remainingTime() > ms) {
         timer_.start(ms);
+    }
+}
+
+void QtScheduler::runUntil(double deadline, const std::function<bool()>& done) {
+    for (runDue(); !done() && now() < deadline; runDue()) {
+        const double next =
+            schedule_.empty() ? deadline : std::min(deadline, schedule_.begin()->first.first);
+        if (next > now()) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(next - now()));
+        }
     }
 }
 

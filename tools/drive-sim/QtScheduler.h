@@ -16,6 +16,10 @@ class QtScheduler final : public QObject, public Scheduler {
     QtScheduler();
     double now() const override;
     void at(double time, std::function<void()> action) override;
+    // Runs the actions as they fall due, sleeping between them, until `done`
+    // holds or the clock reaches `deadline`: for a caller that must wait
+    // without delivering events (an in-process drive behind a reply wait).
+    void runUntil(double deadline, const std::function<bool()>& done);
 
   private:
     void runDue();
