@@ -1,13 +1,24 @@
-// How much CPU an idle Delay costs on Qt's real event loop: a wait should
-// block, not spin. Prints wall and CPU time of one Delay(1000), and of one
-// with a stream of events (a 1 ms timer) arriving meanwhile.
+// What the system's waits cost while nothing happens, on Qt's real event
+// loop: an idle Delay(3000), a 100 ms UDP_DCLcommand wait that gets no reply,
+// and a 5 s acknowledgement wait that gets none (with the count queries that
+// follow it). A wait should block, not spin. Prints one line per wait:
+// "wait NAME wall S cpu S".
+//
+// The datagrams go to a socket on 127.0.0.1 that this program holds and never
+// reads, so nothing answers and nothing else on the machine is reached.
 #include <QCoreApplication>
-#include <QTimer>
+#include <QUdpSocket>
 #include <cstdio>
 #include <ctime>
 
+#include "Doubles.h"
+#include "download/DataBlockTransfer.h"
+#include "ethernet/UdpChannel.h"
 #include "platform/Waits.h"
 #include "platform/qt/QtEventPump.h"
+#include "platform/qt/QtUdpSocket.h"
+
+using namespace kestrel;
 
 namespace {
 
@@ -17,29 +28,45 @@ double cpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-void measure(const char* what, kestrel::Waits& waits, kestrel::Clock& clock, int& passes) {
-    passes = 0;
+template <typename Wait>
+void measure(const char* name, Clock& clock, Wait wait) {
     const double wall0 = clock.now();
     const double cpu0 = cpuSeconds();
-    waits.Delay(1000);
-    std::printf("%-32s wall %.3f s  cpu %.4f s  passes %d\n", what, clock.now() - wall0,
-                cpuSeconds() - cpu0, passes);
+    wait();
+    std::printf("wait %s wall %.3f cpu %.5f\n", name, clock.now() - wall0, cpuSeconds() - cpu0);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    kestrel::QtClock clock;
-    kestrel::QtEventPump pump(clock);
-    kestrel::Waits waits(clock, pump);
+    QtClock clock;
+    QtEventPump pump(clock);
+    Waits waits(clock, pump);
     int passes = 0;
     waits.setReceivePoll([&passes] { ++passes; });
 
-    measure("Delay(1000), idle", waits, clock, passes);
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.start(1);
-    measure("Delay(1000), 1 ms timer events", waits, clock, passes);
+    QUdpSocket silent;
+    silent.bind(QHostAddress::LocalHost, 0);
+    QtUdpSocket socket;
+    socket.bind(0);
+    socket.setRemotePort(silent.localPort());
+    testing::RecordingObserver seen;
+    Reporter report(seen);
+    report.setAddress(QStringLiteral("127.0.0.1"));
+    report.setLink(Link::Ethernet);
+    UdpState udp;
+    UdpChannel channel(socket, waits, report, udp);
+    socket.setArrivalHandler([&channel] { channel.Winsock1_DataArrival(); });
+    testing::SimTime unused;
+    testing::FakeSerialPort serial(unused);
+    DownloadState download;
+    DataBlockTransfer transfer(serial, socket, waits, report, download, udp);
+
+    measure("Delay(3000)", clock, [&] { waits.Delay(3000); });
+    measure("UDP_DCLcommand-100ms", clock, [&] { channel.UDP_DCLcommand("C", 2); });
+    const QByteArray block(200, 'x');
+    measure("ack-5s", clock, [&] { transfer.SendDataBlock(block, 199); });
     return 0;
 }

@@ -52,6 +52,10 @@ const OptionText kOptionTexts[] = {
      "Boot loader's receive buffer in bytes (default 2048; the levels then default "
      "to 1/2 and 1/8 of it).",
      "bytes"},
+    {"line-rate",
+     "Bit rate at which the host's bytes reach the drive, 10 bits a byte, however "
+     "fast they are written to the pty (default 0: as they come).",
+     "bit/s"},
     {"xoff-level", "Buffer fill that sends XOFF (default 1024).", "bytes"},
     {"xon-level", "Buffer fill at which XON follows (default 256).", "bytes"},
     {"drain-rate", "Bytes per second the boot loader takes from its buffer (default 8000).",
@@ -66,6 +70,8 @@ const OptionText kOptionTexts[] = {
     {"packet-insert", "Bytes (hex, e.g. 0A) slipped into every packet after its marker.", "hex"},
     {"ignore-bit-rate", "Take every serial byte as sent at the right bit rate.", nullptr},
     {"port", "UDP port on 127.0.0.1 (default 7775; 0: any free one, see line 2).", "n"},
+    {"reply-latency", "Seconds from a datagram to the drive's answer; 0: at once (default 0.0002).",
+     "s"},
     {"drop-data", "Fraction of data datagrams lost on the way in (default 0).", "f"},
     {"drop-acks", "Fraction of acknowledgements lost on the way out (default 0).", "f"},
     {"seed", "Seed of the losses (default 1).", "n"},
@@ -180,6 +186,7 @@ void readDriveOptions(Reader& in, DriveOptions& d) {
         d.xoffLevel = std::max(1, d.rxBufferSize / 2);
         d.xonLevel = d.rxBufferSize / 8;
     }
+    in.integer("line-rate", d.lineRate, 0, 10000000);
     in.integer("xoff-level", d.xoffLevel, 1, 1 << 24);
     in.integer("xon-level", d.xonLevel, 0, 1 << 24);
     in.real("drain-rate", d.drainRate, 1e-3, 1e9);
@@ -201,6 +208,7 @@ void readDriveOptions(Reader& in, DriveOptions& d) {
     }
     d.checkBitRate = !in.has("ignore-bit-rate");
     in.integer("port", d.udpPort, 0, 65535);
+    in.real("reply-latency", d.replyLatency, 0.0, 10.0);
     in.real("drop-data", d.dropDataFraction, 0.0, 1.0);
     in.real("drop-acks", d.dropAckFraction, 0.0, 1.0);
     in.integer("seed", d.seed, 0, 0xFFFFFFFFLL);

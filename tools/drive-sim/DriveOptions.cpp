@@ -20,6 +20,9 @@ QString validateOptions(const DriveOptions& o) {
     if (o.normalBitRate <= 0 || o.highSpeedBitRate <= 0) {
         return QStringLiteral("bit rates must be positive");
     }
+    if (o.lineRate < 0) {
+        return QStringLiteral("the line rate must be 0 (off) or positive");
+    }
     if (o.rxBufferSize < 1) {
         return QStringLiteral("the receive buffer must hold at least one byte");
     }

@@ -31,6 +31,10 @@ struct DriveOptions {
     int highSpeedBitRate = 115200;  // the boot loader's, when its version is a high-speed one
     // Bytes sent at a bit rate the receiver is not set to arrive garbled.
     bool checkBitRate = true;
+    // The bit rate at which the host's bytes reach the drive, one character
+    // after another however fast they were written (a pseudo-terminal has no
+    // line of its own); 0: each byte arrives as soon as it is written.
+    int lineRate = 0;
     double commandReplyDelay = 0.002;
     double bootEntryDelay = 0.05;  // from "B5827" to the boot-loader packet
     double restartDelay = 0.2;     // from the end of an image to the restart

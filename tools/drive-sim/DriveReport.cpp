@@ -28,11 +28,13 @@ QString Verdict::describe() const {
                        .arg(bytesExpected)
                        .arg(firstDifference);
     if (link == Link::Serial) {
-        text += QStringLiteral(" host-bit-rate=%1 xoffs=%2 overruns=%3 line-errors=%4")
-                    .arg(hostBitRate)
-                    .arg(xoffsSent)
-                    .arg(overruns)
-                    .arg(lineErrors);
+        text +=
+            QStringLiteral(" host-bit-rate=%1 xoffs=%2 overruns=%3 line-errors=%4 after-xoff=%5")
+                .arg(hostBitRate)
+                .arg(xoffsSent)
+                .arg(overruns)
+                .arg(lineErrors)
+                .arg(mostBytesAfterXoff);
     } else {
         text += QStringLiteral(" datagrams=%1 duplicates=%2 dropped=%3 acks-dropped=%4")
                     .arg(datagramsReceived)
@@ -40,7 +42,9 @@ QString Verdict::describe() const {
                     .arg(datagramsDropped)
                     .arg(acksDropped);
     }
-    text += QStringLiteral(" error-sent=%1 stopped=%2").arg(yesNo(errorSent), yesNo(stopped));
+    text += QStringLiteral(" error-sent=%1 stopped=%2 seconds=%3")
+                .arg(yesNo(errorSent), yesNo(stopped))
+                .arg(seconds, 0, 'f', 6);
     return text;
 }
 

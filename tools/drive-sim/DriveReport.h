@@ -30,6 +30,7 @@ QString formatTranscript(const Transcript& transcript);
 struct Verdict {
     Link link = Link::Serial;
     double time = 0.0;           // when the image was judged
+    double seconds = 0.0;        // from the first byte or datagram in to the last
     bool expectedKnown = false;  // a firmware file was given to compare with
     bool identical = false;      // received byte for byte the expected image
     qint64 bytesReceived = 0;    // image bytes the drive stored
@@ -42,7 +43,8 @@ struct Verdict {
     int overruns = 0;             // bytes lost to a full receive buffer
     int lineErrors = 0;           // bytes garbled by a bit-rate mismatch
     int xoffsSent = 0;
-    int hostBitRate = 0;  // the host's bit rate when the image began (0: unknown)
+    int mostBytesAfterXoff = 0;  // image bytes in after an XOFF had reached the host, before XON
+    int hostBitRate = 0;         // the host's bit rate when the image began (0: unknown)
     bool errorSent = false;
     bool stopped = false;
 

@@ -1,20 +1,54 @@
 #include "QtScheduler.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <thread>
 
 namespace kestrel::drivesim {
 
-QtScheduler::QtScheduler() {
-    clock_.start();
-    timer_.setSingleShot(true);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { runDue(); });
+namespace {
+
+double monotonicSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+timespec toTimespec(double seconds) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(std::floor(seconds));
+    ts.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+    return ts;
+}
+
+}  // namespace
+
+QtScheduler::QtScheduler() : start_(monotonicSeconds()) {
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timerFd_ >= 0) {
+        notifier_ = new QSocketNotifier(timerFd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            std::uint64_t expirations = 0;
+            [[maybe_unused]] const ssize_t n = ::read(timerFd_, &expirations, sizeof expirations);
+            armedFor_ = -1.0;
+            runDue();
+        });
+    }
+}
+
+QtScheduler::~QtScheduler() {
+    delete notifier_;
+    if (timerFd_ >= 0) {
+        ::close(timerFd_);
+    }
 }
 
 double QtScheduler::now() const {
-    return static_cast<double>(clock_.nsecsElapsed()) / 1e9;
+    return monotonicSeconds() - start_;
 }
 
 void QtScheduler::at(double time, std::function<void()> action) {
@@ -23,8 +57,7 @@ void QtScheduler::at(double time, std::function<void()> action) {
 }
 
 void QtScheduler::runDue() {
-    // Timers have millisecond grain: run everything due within it, in order.
-    while (!schedule_.empty() && schedule_.begin()->first.first <= now() + 0.5e-3) {
+    while (!schedule_.empty() && schedule_.begin()->first.first <= now()) {
         auto node = schedule_.extract(schedule_.begin());
         node.mapped()();
     }
@@ -32,15 +65,18 @@ void QtScheduler::runDue() {
 }
 
 void QtScheduler::rearm() {
-    if (schedule_.empty()) {
-        timer_.stop();
+    if (timerFd_ < 0 || schedule_.empty()) {
+        return;  // a stale expiry only runs what is due: nothing
+    }
+    const double next = schedule_.begin()->first.first;
+    if (armedFor_ >= 0.0 && armedFor_ <= next) {
         return;
     }
-    const double wait = schedule_.begin()->first.first - now();
-    const int ms = wait <= 0.0 ? 0 : static_cast<int>(std::ceil(wait * 1000.0));
-    if (!timer_.isActive() || timer_.remainingTime() > ms) {
-        timer_.start(ms);
-    }
+    // An absolute time already past expires at once: zero delay means now.
+    itimerspec spec{};
+    spec.it_value = toTimespec(std::max(start_ + next, 1e-9));
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    armedFor_ = next;
 }
 
 void QtScheduler::runUntil(double deadline, const std::function<bool()>& done) {

@@ -1,19 +1,23 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 #include <map>
 
 #include "Scheduler.h"
 
+class QSocketNotifier;
+
 namespace kestrel::drivesim {
 
 // The drive's scheduler on the real monotonic clock, driven by the Qt event
-// loop: one precise timer set to the earliest action.
+// loop. Qt's timers count whole milliseconds, far coarser than a character at
+// 115200 bit/s or a reply on loopback, so the earliest action is armed on a
+// timerfd instead: it wakes the event loop at the exact time, and at once for
+// an action already due.
 class QtScheduler final : public QObject, public Scheduler {
   public:
     QtScheduler();
+    ~QtScheduler() override;
     double now() const override;
     void at(double time, std::function<void()> action) override;
     // Runs the actions as they fall due, sleeping between them, until `done`
@@ -25,8 +29,10 @@ class QtScheduler final : public QObject, public Scheduler {
     void runDue();
     void rearm();
 
-    QElapsedTimer clock_;
-    QTimer timer_;
+    double start_ = 0.0;
+    int timerFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    double armedFor_ = -1.0;  // the time the timerfd is set to; negative: disarmed
     long long sequence_ = 0;
     std::multimap<std::pair<double, long long>, std::function<void()>> schedule_;
 };

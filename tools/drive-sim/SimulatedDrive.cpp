@@ -79,7 +79,7 @@ std::optional<Verdict> SimulatedDrive::lastVerdict() const {
 }
 
 void SimulatedDrive::note(Link link, TranscriptEntry::Kind kind, const QString& text) {
-    transcript_.push_back({scheduler_.now(), link, kind, text});
+    transcript_.push_back({now(), link, kind, text});
     if (onTranscript) {
         onTranscript(transcript_.back());
     }
@@ -139,19 +139,19 @@ void SimulatedDrive::announceBootLoader() {
 void SimulatedDrive::sendPacket(const QByteArray& packet, const QString& name) {
     const QByteArray onLine = packet.left(1) + options_.packetInsert + packet.mid(1);
     note(Link::Serial, TranscriptEntry::Kind::ToHost, name + QLatin1Char(' ') + hex(onLine));
-    sendSerialAt(scheduler_.now(), onLine);
+    sendSerialAt(now(), onLine);
 }
 
 void SimulatedDrive::sendSerial(const QByteArray& text) {
     note(Link::Serial, TranscriptEntry::Kind::ToHost,
          QStringLiteral("text \"%1\"").arg(printable(text)));
-    sendSerialAt(scheduler_.now(), text);
+    sendSerialAt(now(), text);
 }
 
 void SimulatedDrive::sendSerialAt(double notBefore, const QByteArray& out) {
     for (char byte : out) {
         const int rate = lineRate_;
-        const double start = std::max({notBefore, lineFreeAt_, scheduler_.now()});
+        const double start = std::max({notBefore, lineFreeAt_, now()});
         lineFreeAt_ = start + characterTime(rate);
         scheduler_.at(lineFreeAt_, [this, byte, rate] {
             if (options_.checkBitRate && hostRate_ > 0 && hostRate_ != rate) {
@@ -186,15 +186,30 @@ void SimulatedDrive::hostBitRateChanged(int bitRate) {
 }
 
 void SimulatedDrive::hostSerialBytes(const QByteArray& in, int sentAtBitRate) {
+    if (options_.lineRate <= 0) {
+        for (char byte : in) {
+            serialByte(byte, sentAtBitRate);
+        }
+        return;
+    }
+    // A byte is in only once its stop bit is, one character after the one
+    // before it at the soonest.
     for (char byte : in) {
-        serialByte(byte, sentAtBitRate);
+        hostLineFreeAt_ = std::max(hostLineFreeAt_, now()) + characterTime(options_.lineRate);
+        scheduler_.at(hostLineFreeAt_, [this, byte, sentAtBitRate, due = hostLineFreeAt_] {
+            // A real clock runs a burst of arrivals late; the drive goes by
+            // the line's time, so its figures are the line's, not the host's.
+            lineTime_ = due;
+            serialByte(byte, sentAtBitRate);
+            lineTime_.reset();
+        });
     }
 }
 
 void SimulatedDrive::serialByte(char byte, int sentAtBitRate) {
     if (mode_ == Mode::Hung) {
         if (reception_) {
-            reception_->lastArrival = scheduler_.now();
+            reception_->lastArrival = now();
         }
         return;
     }
@@ -241,7 +256,7 @@ void SimulatedDrive::handleCommand(const QByteArray& command) {
     note(Link::Serial, TranscriptEntry::Kind::FromHost,
          QStringLiteral("command \"%1\"").arg(printable(command)));
     static const QList<QByteArray> silent = {"QT", "00", "S", "q", "HM", "PR5"};
-    const double replyAt = scheduler_.now() + options_.commandReplyDelay;
+    const double replyAt = now() + options_.commandReplyDelay;
     auto replyLine = [&](const QByteArray& line) {
         note(Link::Serial, TranscriptEntry::Kind::ToHost,
              QStringLiteral("reply \"%1\"").arg(printable(line + '\r')));
@@ -278,7 +293,7 @@ void SimulatedDrive::enterBootLoader(Link link) {
         return;
     }
     const int epoch = epoch_;
-    scheduler_.at(scheduler_.now() + options_.bootEntryDelay, [this, epoch] {
+    scheduler_.at(now() + options_.bootEntryDelay, [this, epoch] {
         if (epoch == epoch_) {
             announceBootLoader();
         }
@@ -290,9 +305,14 @@ void SimulatedDrive::imageByte(char byte, bool garbled, bool lost) {
         return;
     }
     Reception& r = reception_ ? *reception_ : startReception(Link::Serial);
-    r.lastArrival = scheduler_.now();
+    r.lastArrival = now();
     watchQuiet();
     const qint64 offset = r.bytesArrived++;
+    // Counted from the XOFF's stop bit on: what was already on the line then
+    // is no measure of how fast the host noticed.
+    if (held_ && now() > xoffReachedHost_ + kEpsilon) {
+        r.mostBytesAfterXoff = std::max(r.mostBytesAfterXoff, ++r.bytesAfterXoff);
+    }
     if (garbled) {
         ++r.lineErrors;
     }
@@ -308,7 +328,7 @@ void SimulatedDrive::imageByte(char byte, bool garbled, bool lost) {
         r.errorSent = true;
         note(Link::Serial, TranscriptEntry::Kind::ToHost,
              QStringLiteral("\"E\" at image byte %1").arg(offset));
-        sendSerialAt(scheduler_.now(), "E");
+        sendSerialAt(now(), "E");
         return;
     }
     updateFill();
@@ -324,29 +344,31 @@ void SimulatedDrive::imageByte(char byte, bool garbled, bool lost) {
     if (options_.dotEveryBytes > 0 && r.received.size() % options_.dotEveryBytes == 0) {
         note(Link::Serial, TranscriptEntry::Kind::ToHost,
              QStringLiteral("\".\" after %1 bytes").arg(r.received.size()));
-        sendSerialAt(scheduler_.now(), ".");
+        sendSerialAt(now(), ".");
     }
     if (!held_ && fill_ + kEpsilon >= options_.xoffLevel) {
         held_ = true;
         ++r.xoffs;
+        r.bytesAfterXoff = 0;
         note(Link::Serial, TranscriptEntry::Kind::ToHost,
              QStringLiteral("XOFF after %1 bytes").arg(r.received.size()));
-        sendSerialAt(scheduler_.now(), QByteArray(1, kXoff));
+        sendSerialAt(now(), QByteArray(1, kXoff));
+        xoffReachedHost_ = lineFreeAt_;
         scheduleXon();
     }
 }
 
 void SimulatedDrive::updateFill() {
-    const double now = scheduler_.now();
-    fill_ = std::max(0.0, fill_ - (now - fillTime_) * options_.drainRate);
-    fillTime_ = now;
+    const double t = now();
+    fill_ = std::max(0.0, fill_ - (t - fillTime_) * options_.drainRate);
+    fillTime_ = t;
 }
 
 void SimulatedDrive::scheduleXon() {
     updateFill();
     const double wait = std::max(0.0, (fill_ - options_.xonLevel) / options_.drainRate);
     const int epoch = epoch_;
-    scheduler_.at(scheduler_.now() + wait, [this, epoch] {
+    scheduler_.at(now() + wait, [this, epoch] {
         if (epoch != epoch_ || !held_ || mode_ == Mode::Hung) {
             return;
         }
@@ -356,8 +378,10 @@ void SimulatedDrive::scheduleXon() {
             return;
         }
         held_ = false;
-        note(Link::Serial, TranscriptEntry::Kind::ToHost, QStringLiteral("XON"));
-        sendSerialAt(scheduler_.now(), QByteArray(1, kXon));
+        note(Link::Serial, TranscriptEntry::Kind::ToHost,
+             QStringLiteral("XON (%1 bytes came after the XOFF)")
+                 .arg(reception_ ? reception_->bytesAfterXoff : 0));
+        sendSerialAt(now(), QByteArray(1, kXon));
     });
 }
 
@@ -377,7 +401,7 @@ void SimulatedDrive::hostDatagram(const QByteArray& datagram, const Endpoint& fr
                  .arg(type)
                  .arg(datagram.size()));
         if (reception_ && type == 17) {
-            reception_->lastArrival = scheduler_.now();
+            reception_->lastArrival = now();
         }
         return;
     }
@@ -462,7 +486,7 @@ void SimulatedDrive::udpData(const QByteArray& datagram, const Endpoint& from) {
         return;
     }
     Reception& r = reception_ ? *reception_ : startReception(Link::Ethernet);
-    r.lastArrival = scheduler_.now();
+    r.lastArrival = now();
     watchQuiet();
     const int index = r.datagramsArrived++;
     // Both draws are made for every datagram, so one fault's fraction does not
@@ -519,19 +543,21 @@ void SimulatedDrive::udpData(const QByteArray& datagram, const Endpoint& from) {
 void SimulatedDrive::reply(const QByteArray& datagram, const Endpoint& to, const QString& what) {
     note(Link::Ethernet, TranscriptEntry::Kind::ToHost,
          what + QStringLiteral(" [") + hex(datagram) + QLatin1Char(']'));
-    scheduler_.at(scheduler_.now() + options_.replyLatency,
+    scheduler_.at(now() + options_.replyLatency,
                   [this, datagram, to] { transport_.deliverDatagram(datagram, to); });
 }
 
 // ---------------------------------------------------------- image judging
 
 SimulatedDrive::Reception& SimulatedDrive::startReception(Link link) {
-    reception_.emplace();
+    // clang 14 judges the nested struct not default-constructible here.
+    reception_.emplace(Reception{});
     reception_->id = nextReceptionId_++;
     reception_->link = link;
     reception_->hostBitRate = link == Link::Serial ? hostRate_ : 0;
+    reception_->firstArrival = now();
     fill_ = 0.0;
-    fillTime_ = scheduler_.now();
+    fillTime_ = now();
     held_ = false;
     note(link, TranscriptEntry::Kind::Event, QStringLiteral("image begins"));
     return *reception_;
@@ -549,7 +575,7 @@ void SimulatedDrive::watchQuiet() {
             return;
         }
         if (reception_->id != id ||
-            scheduler_.now() - reception_->lastArrival + kEpsilon < options_.quietTime) {
+            now() - reception_->lastArrival + kEpsilon < options_.quietTime) {
             watchQuiet();
             return;
         }
@@ -574,7 +600,8 @@ void SimulatedDrive::finishReception() {
 Verdict SimulatedDrive::judge(const Reception& r) const {
     Verdict v;
     v.link = r.link;
-    v.time = scheduler_.now();
+    v.time = now();
+    v.seconds = r.lastArrival - r.firstArrival;
     v.bytesReceived = r.received.size();
     v.datagramsReceived = r.datagramsStored;
     v.duplicates = r.duplicates;
@@ -583,6 +610,7 @@ Verdict SimulatedDrive::judge(const Reception& r) const {
     v.overruns = r.overruns;
     v.lineErrors = r.lineErrors;
     v.xoffsSent = r.xoffs;
+    v.mostBytesAfterXoff = r.mostBytesAfterXoff;
     v.hostBitRate = r.hostBitRate;
     v.errorSent = r.errorSent;
     v.stopped = r.stopped;
@@ -631,7 +659,7 @@ void SimulatedDrive::restart(bool imageGood, Link link) {
         return;  // over Ethernet the drive answers the next identity command instead
     }
     const int epoch = epoch_;
-    scheduler_.at(scheduler_.now() + options_.restartDelay, [this, epoch] {
+    scheduler_.at(now() + options_.restartDelay, [this, epoch] {
         if (epoch == epoch_) {
             announce();
         }

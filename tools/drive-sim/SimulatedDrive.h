@@ -81,6 +81,7 @@ class SimulatedDrive {
         Link link = Link::Serial;
         QByteArray received;
         qint64 bytesArrived = 0;  // serial: offset of the next byte in the host's stream
+        double firstArrival = 0.0;
         double lastArrival = 0.0;
         int datagramsArrived = 0;
         int datagramsStored = 0;
@@ -90,12 +91,15 @@ class SimulatedDrive {
         int overruns = 0;
         int lineErrors = 0;
         int xoffs = 0;
+        int bytesAfterXoff = 0;  // since the last XOFF reached the host
+        int mostBytesAfterXoff = 0;
         int hostBitRate = 0;
         bool errorSent = false;
         bool stopped = false;
         QByteArray lastDatagram;
     };
 
+    double now() const { return lineTime_.value_or(scheduler_.now()); }
     void note(Link link, TranscriptEntry::Kind kind, const QString& text);
     void serialByte(char byte, int sentAtBitRate);
     void commandByte(char byte);
@@ -134,6 +138,8 @@ class SimulatedDrive {
     int lineRate_ = 9600;
     int hostRate_ = 0;
     double lineFreeAt_ = 0.0;
+    double hostLineFreeAt_ = 0.0;     // when the host's last byte has arrived in full
+    std::optional<double> lineTime_;  // while a byte from the line is taken: its arrival
     bool mismatchNoted_ = false;
     QByteArray commandLine_;
 
@@ -143,6 +149,7 @@ class SimulatedDrive {
     double fill_ = 0.0;
     double fillTime_ = 0.0;
     bool held_ = false;
+    double xoffReachedHost_ = 0.0;
 
     int udpCount_ = 0;  // data datagrams stored since the start datagram
     std::mt19937 random_;

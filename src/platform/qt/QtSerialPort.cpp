@@ -1,5 +1,6 @@
 #include "QtSerialPort.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <algorithm>
@@ -10,7 +11,10 @@
 #include "../SerialSettings.h"
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,6 +48,26 @@ int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied) {
     }
 }
 
+bool isTerminalDevice(const QString& path) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return true;  // cannot look inside; not called a non-terminal
+    }
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
 namespace {
 
 bool accessDeniedTo(const QString& path) {
@@ -71,6 +95,52 @@ QSerialPort::Parity parityOf(char letter) {
     }
 }
 
+bool isPseudoTerminal(qintptr handle) {
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    // Unix98 pty slaves have majors 136 to 143.
+    return ::fstat(static_cast<int>(handle), &st) == 0 && S_ISCHR(st.st_mode) &&
+           major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+#else
+    Q_UNUSED(handle);
+    return false;
+#endif
+}
+
+double monotonicSeconds() {
+#ifdef Q_OS_UNIX
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+#else
+    return 0.0;
+#endif
+}
+
+// As sleepPrecisely, but the narrow timer slack stays: a paced write sleeps
+// once a character, and setting the slack twice a sleep doubled its cost.
+void sleepOnLine(double seconds) {
+#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
+    static thread_local bool narrowed = false;
+    if (!narrowed) {
+        ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+        narrowed = true;
+    }
+#endif
+    const auto nanoseconds = static_cast<long>(seconds * 1e9);
+    timespec span{nanoseconds / 1000000000L, nanoseconds % 1000000000L};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, 0, &span, &span) == EINTR) {
+    }
+#else
+    sleepPrecisely(seconds);
+#endif
+}
+
+// Longest a write waits for the emulated line: enough for one byte at 9600
+// bit/s, short enough that a long write never stalls the window.
+constexpr double kLongestPace = 0.002;
+
 }  // namespace
 
 QtSerialPort::QtSerialPort(const SettingsStore& settings) : store_(settings) {
@@ -94,10 +164,17 @@ int QtSerialPort::open(int portNumber, const QString& settings, int handshaking)
     if (!port_.open(QIODevice::ReadWrite)) {
         const int error = classifyOpenFailure(port_.error(), accessDeniedTo(path));
         port_.clearError();
-        return error == CommError::None ? CommError::Unknown : error;
+        if (error == CommError::None || error == CommError::Unknown) {
+            // A COM port mapped to /dev/null, a plain file or a folder: there
+            // is no such serial port, which is the nearest class.
+            return isTerminalDevice(path) ? CommError::Unknown : CommError::InvalidPortNumber;
+        }
+        return error;
     }
     applySettings(settings);
     setHandshaking(handshaking);
+    pseudoTerminal_ = isPseudoTerminal(port_.handle());
+    lineFreeAt_ = 0.0;
     return CommError::None;
 }
 
@@ -117,6 +194,7 @@ bool QtSerialPort::applySettings(const QString& settings) {
     if (!s) {
         return false;
     }
+    characterTime_ = characterSeconds(*s);
     bool ok = port_.setBaudRate(s->baudRate);
     ok = port_.setParity(parityOf(s->parity)) && ok;
     ok = port_.setDataBits(static_cast<QSerialPort::DataBits>(s->dataBits)) && ok;
@@ -187,10 +265,46 @@ void QtSerialPort::write(const QByteArray& bytes) {
     if (!port_.isOpen()) {
         return;
     }
-    port_.write(bytes);
-    // Hand the bytes to the driver now: the callers poll the output count
-    // and do not always let the event loop run.
-    port_.flush();
+    qsizetype written = 0;
+#ifdef Q_OS_UNIX
+    if (port_.bytesToWrite() == 0) {
+        // Straight to the driver while Qt holds nothing back: the same bytes
+        // in the same order, without arming and disarming Qt's write notifier
+        // (two wake-ups of the event loop) for every byte of an image.
+        const ssize_t n = ::write(static_cast<int>(port_.handle()), bytes.constData(),
+                                  static_cast<size_t>(bytes.size()));
+        written = std::max<qsizetype>(n, 0);
+    }
+#endif
+    if (written < bytes.size()) {
+        port_.write(bytes.constData() + written, bytes.size() - written);
+        // Hand the bytes to the driver now: the callers poll the output count
+        // and do not always let the event loop run.
+        port_.flush();
+    }
+    if (pseudoTerminal_) {
+        paceLikeALine(bytes.size());
+    }
+}
+
+// A pty takes bytes as fast as they come and reports no output queue, so a
+// writer that waits for the queue to empty would run far ahead of the drive
+// and of its XOFF. Returning only once the last byte has started on the
+// emulated line keeps one byte waiting behind the one being sent, as a UART's
+// holding register does: the line does not idle while the caller takes up to
+// a character to come back, and input it reads before the next write is at
+// most a character old.
+void QtSerialPort::paceLikeALine(qsizetype bytes) {
+    const double perByte = characterTime_;
+    if (!(perByte > 0)) {
+        return;
+    }
+    const double now = monotonicSeconds();
+    lineFreeAt_ = std::max(lineFreeAt_, now) + static_cast<double>(bytes) * perByte;
+    const double wait = lineFreeAt_ - perByte - now;
+    if (wait > 0 && wait <= kLongestPace) {
+        sleepOnLine(wait);
+    }
 }
 
 int QtSerialPort::bytesWaiting() {
@@ -213,7 +327,9 @@ int QtSerialPort::bytesQueuedForOutput() {
     if (port_.bytesToWrite() > 0) {
         port_.flush();
     }
-    return static_cast<int>(port_.bytesToWrite()) + kernelBytes(TIOCOUTQ);
+    // A pty's driver has no queue to count (TIOCOUTQ is always 0 there):
+    // spare the call, made once for every byte of an image.
+    return static_cast<int>(port_.bytesToWrite()) + (pseudoTerminal_ ? 0 : kernelBytes(TIOCOUTQ));
 }
 
 // The kernel's default timer slack lets a sleep run 50 us long, more than

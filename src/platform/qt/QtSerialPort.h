@@ -12,6 +12,10 @@ namespace kestrel {
 // opened exclusively) by another process, which Qt reports alike.
 int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
 
+// Whether `path` is a terminal device, as every serial port is: /dev/null,
+// a plain file or a folder is not.
+bool isTerminalDevice(const QString& path);
+
 // Sleeps `seconds` on the monotonic clock with microsecond precision, for
 // waits far shorter than the event loop's millisecond timers.
 void sleepPrecisely(double seconds);
@@ -50,6 +54,7 @@ class QtSerialPort final : public SerialPort {
     void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;
     bool applySettings(const QString& settings);
+    void paceLikeALine(qsizetype bytes);
 
     const SettingsStore& store_;
     QSerialPort port_;
@@ -58,6 +63,9 @@ class QtSerialPort final : public SerialPort {
     int lastEvent_ = CommEvent::None;
     bool pulling_ = false;
     bool notifyPosted_ = false;
+    bool pseudoTerminal_ = false;  // no line and no output queue of its own
+    double lineFreeAt_ = 0.0;      // monotonic seconds: a pty's emulated line is idle
+    double characterTime_ = 0.0;   // seconds per character at the settings applied
     std::function<void()> handler_;
 };
 

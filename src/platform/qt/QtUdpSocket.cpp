@@ -53,6 +53,15 @@ bool QtUdpSocket::send(const QByteArray& datagram, QString* error) {
 }
 
 ReceivedDatagram QtUdpSocket::readDatagram() {
+    if (arrived_.empty()) {
+        return receive();
+    }
+    ReceivedDatagram d = std::move(arrived_.front());
+    arrived_.pop_front();
+    return d;
+}
+
+ReceivedDatagram QtUdpSocket::receive() {
     const QNetworkDatagram d = socket_.receiveDatagram();
     QHostAddress sender = d.senderAddress();
     bool isV4 = false;
@@ -63,10 +72,13 @@ ReceivedDatagram QtUdpSocket::readDatagram() {
 void QtUdpSocket::onReadyRead() {
     // One notice per datagram; a handler that does not read leaves the rest
     // for the socket's next notice instead of looping here for ever.
-    while (socket_.hasPendingDatagrams() && handler_) {
-        const qint64 before = socket_.pendingDatagramSize();
+    while (socket_.hasPendingDatagrams()) {
+        arrived_.push_back(receive());
+    }
+    while (!arrived_.empty() && handler_) {
+        const std::size_t before = arrived_.size();
         handler_();
-        if (socket_.hasPendingDatagrams() && socket_.pendingDatagramSize() == before) {
+        if (arrived_.size() == before) {
             break;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QUdpSocket>
+#include <deque>
 
 #include "../UdpSocket.h"
 
@@ -18,7 +19,9 @@ class QtUdpSocket final : public UdpSocket {
     void setRemotePort(quint16 port) override { remotePort_ = port; }
     quint16 remotePort() const override { return remotePort_; }
     bool send(const QByteArray& datagram, QString* error = nullptr) override;
-    bool hasPendingDatagram() override { return socket_.hasPendingDatagrams(); }
+    bool hasPendingDatagram() override {
+        return !arrived_.empty() || socket_.hasPendingDatagrams();
+    }
     ReceivedDatagram readDatagram() override;
     void setArrivalHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
@@ -26,11 +29,15 @@ class QtUdpSocket final : public UdpSocket {
 
   private:
     void onReadyRead();
+    ReceivedDatagram receive();
 
     QUdpSocket socket_;
     QString remoteHost_;
     quint16 remotePort_ = 0;
     std::function<void()> handler_;
+    // Taken from the socket at its notice, handed out one per handler call:
+    // asking the socket again for each would cost four system calls a datagram.
+    std::deque<ReceivedDatagram> arrived_;
 };
 
 }  // namespace kestrel
