@@ -5,10 +5,8 @@
 #include <QSerialPortInfo>
 
 #include "platform/ComPorts.h"
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include "platform/qt/QtSerialPort.h"
+#include "serial/PortAccess.h"
 
 namespace kestrel::flash {
 
@@ -52,18 +50,6 @@ QString describe(const QSerialPortInfo& info) {
 
 }  // namespace
 
-PortAccess portAccess(const QString& device) {
-    if (device.isEmpty() || !QFileInfo::exists(device)) {
-        return PortAccess::Missing;
-    }
-#ifdef Q_OS_UNIX
-    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0) {
-        return PortAccess::Denied;
-    }
-#endif
-    return PortAccess::Usable;
-}
-
 QString portAdvice(int comPort, const QString& device) {
     const QString port = QStringLiteral("COM%1 (%2)").arg(comPort).arg(device);
     switch (portAccess(device)) {
@@ -71,13 +57,13 @@ QString portAdvice(int comPort, const QString& device) {
             return QStringLiteral("%1 does not exist; --list-ports shows the devices found")
                 .arg(port);
         case PortAccess::Denied:
-            return QStringLiteral(
-                       "you may not open %1: it belongs to the group \"%2\". Ask for membership "
-                       "of that group (on Debian serial ports belong to \"dialout\": "
-                       "sudo adduser $USER dialout), then log in again")
-                .arg(port, QFileInfo(device).group());
+            return QStringLiteral("you may not open %1: it belongs to the group \"%2\". %3")
+                .arg(port, QFileInfo(device).group(), portAccessHint());
         case PortAccess::Usable:
             break;
+    }
+    if (!isTerminalDevice(device)) {
+        return QStringLiteral("%1 is not a serial port (not a terminal device)").arg(port);
     }
     return QStringLiteral("%1 could not be opened; another program may hold it").arg(port);
 }
@@ -102,6 +88,9 @@ QString portListText(const SettingsStore& settings) {
     }
     if (found.isEmpty()) {
         text += QStringLiteral("  none\n");
+    }
+    if (text.contains(accessText(PortAccess::Denied))) {
+        text += portAccessHint() + QLatin1Char('\n');
     }
     return text;
 }

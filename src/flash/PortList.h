@@ -7,10 +7,6 @@
 
 namespace kestrel::flash {
 
-// Whether this user can open a serial device for reading and writing.
-enum class PortAccess { Usable, Missing, Denied };
-PortAccess portAccess(const QString& device);
-
 // Why a port could not be opened, with what to do about it: a device that
 // is missing, one this user may not open (and the group that gives access),
 // or one that something else holds.

@@ -1,5 +1,6 @@
 #include "PortManager.h"
 
+#include "PortAccess.h"
 #include "platform/AppInfo.h"
 
 namespace kestrel {
@@ -28,6 +29,13 @@ bool PortManager::OpenCommPort(int portNumber, const QString& settings, int hand
     const int error = port_.open(portNumber, settings, handshaking);
     if (error != CommError::None) {
         report_.showMessage(openFailureMessage(error));
+    }
+    // A refused opening is most often a first use on a machine where the user
+    // is not yet in the port's group; the box keeps its text, the log says
+    // what to do, once.
+    if (error == CommError::HardwareNotAvailable && !accessHintShown_) {
+        accessHintShown_ = true;
+        report_.appendStatus(portAccessHint() + QStringLiteral("\r\n"));
     }
     return port_.isOpen();
 }

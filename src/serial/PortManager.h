@@ -37,6 +37,7 @@ class PortManager {
     SerialPort& port_;
     Reporter& report_;
     SerialState& state_;
+    bool accessHintShown_ = false;
 };
 
 }  // namespace kestrel

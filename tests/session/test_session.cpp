@@ -6,6 +6,7 @@
 #include "Bytes.h"
 #include "Doubles.h"
 #include "SimulatedDriveLink.h"
+#include "serial/PortAccess.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -37,6 +38,7 @@ class SessionTest : public QObject {
     void startUp();
     void openFailureMessages_data();
     void openFailureMessages();
+    void deniedPortTellsHowToGetAccess();
     void portChoice_data();
     void portChoice();
     void choosingSerialReopensAndRewritesTheTitle();
@@ -114,6 +116,21 @@ void SessionTest::openFailureMessages() {
     QFETCH(int, error);
     QFETCH(QString, message);
     QCOMPARE(PortManager::openFailureMessage(error), message);
+}
+
+// A first use where the user may not open serial ports: the boxes keep their
+// text, and the status log says once how to get access.
+void SessionTest::deniedPortTellsHowToGetAccess() {
+    TestSession t;
+    t.tp.serial.setOpenResult(1, CommError::HardwareNotAvailable);
+    t.session.Form_Load();
+
+    const QString box = PortManager::openFailureMessage(CommError::HardwareNotAvailable);
+    QCOMPARE(t.seen.texts(), (QStringList{box, box}));
+    QCOMPARE(t.seen.status, portAccessHint() + QStringLiteral("\r\n"));
+    QVERIFY(portAccessHint().contains(QStringLiteral("sudo adduser $USER dialout")));
+    QCOMPARE(t.seen.portChoice, 0);
+    QVERIFY(!t.tp.serial.isOpen());
 }
 
 // A click in the port list after start-up on COM1; what is open afterwards.
