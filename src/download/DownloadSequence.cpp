@@ -1,7 +1,13 @@
 #include "DownloadSequence.h"
 
+#include <QFileInfo>
+
 #include "drive/DriveModels.h"
 #include "firmware/FirmwareHeader.h"
+
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
 
 namespace kestrel {
 
@@ -47,6 +53,20 @@ Failure transferFailure(int code) {
     }
 }
 
+// The open file's size and time of last change, by its descriptor where
+// there is one, so that a file renamed over or deleted meanwhile still reads
+// as the one being sent.
+std::pair<qint64, qint64> fileStamp(QFile& file) {
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    if (::fstat(file.handle(), &st) == 0) {
+        return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+#endif
+    const QFileInfo info(file.fileName());
+    return {info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
 }  // namespace
 
 bool IsHighSpeedBootLoader(int version) {
@@ -85,7 +105,8 @@ DownloadEnd DownloadSequence::run() {
     }
     for (DownloadEnd (DownloadSequence::*step)() :
          {&DownloadSequence::openFile, &DownloadSequence::readHeaderAndFit,
-          &DownloadSequence::enterBootLoader, &DownloadSequence::transfer}) {
+          &DownloadSequence::enterBootLoader, &DownloadSequence::transfer,
+          &DownloadSequence::fileKept}) {
         if (const DownloadEnd end = (this->*step)(); end != DownloadEnd::Success) {
             return end;
         }
@@ -117,6 +138,7 @@ DownloadEnd DownloadSequence::openFile() {
         return finish(DownloadEnd::FileNotFound,
                       QStringLiteral("The File %1 could not be found").arg(s_.firmware.path));
     }
+    openedStamp_ = fileStamp(file_);
     return DownloadEnd::Success;
 }
 
@@ -225,6 +247,15 @@ DownloadEnd DownloadSequence::transfer() {
         }
     }
     return s_.download.QuitRequested ? DownloadEnd::Stopped : DownloadEnd::Success;
+}
+
+DownloadEnd DownloadSequence::fileKept() {
+    if (fileStamp(file_) == openedStamp_) {
+        return DownloadEnd::Success;
+    }
+    // Without "SA" the drive keeps its boot flag and waits for a good image.
+    return finish(DownloadEnd::UnknownError,
+                  QStringLiteral("The Firmware file changed during the download"));
 }
 
 DownloadEnd DownloadSequence::transferFailed(int code) {

@@ -88,6 +88,9 @@ class DownloadSequence {
     DownloadEnd enterBootLoader();
     void prepare();
     DownloadEnd transfer();
+    // The drive must get the image as the file held it when the download
+    // opened it: a file rewritten meanwhile may have sent a mix of two.
+    DownloadEnd fileKept();
     DownloadEnd transferFailed(int code);
     void leaveTransfer();
     DownloadEnd completeOverEthernet();
@@ -107,6 +110,7 @@ class DownloadSequence {
     Engines e_;
     State s_;
     QFile file_;
+    std::pair<qint64, qint64> openedStamp_;  // size and time of last change
     qint64 imageStart_ = 0;
     qint64 progressMaximum_ = 100;
     DownloadOutcome outcome_;

@@ -67,6 +67,18 @@ QString tooLong() {
     return QStringLiteral("a field is longer than %1 characters").arg(kMaxFieldLength);
 }
 
+// Header fields are text; a control byte in one means a binary file was
+// chosen, whose bytes must neither reach the captions nor pass as a header.
+bool isControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f;
+}
+
+QString notText(char c) {
+    return QStringLiteral("byte 0x%1 is not text")
+        .arg(static_cast<unsigned char>(c), 2, 16, QLatin1Char('0'));
+}
+
 template <typename Source>
 void skipSpaces(Source& in) {
     while (in.peek() == ' ') {
@@ -104,6 +116,9 @@ TextField readFieldFrom(Source& in) {
             if (field.value.size() == kMaxFieldLength) {
                 return fieldFailure(tooLong());
             }
+            if (isControl(*c)) {
+                return fieldFailure(notText(*c));
+            }
             field.value.append(*c);
             in.skip();
         }
@@ -115,6 +130,9 @@ TextField readFieldFrom(Source& in) {
              c = in.peek()) {
             if (field.value.size() == kMaxFieldLength) {
                 return fieldFailure(tooLong());
+            }
+            if (isControl(*c)) {
+                return fieldFailure(notText(*c));
             }
             field.value.append(*c);
             in.skip();

@@ -67,6 +67,11 @@ void Session::Form_Load(const SessionStart& start) {
         report_.setAddress(platform_.settings.read(AppInfo::settingsApplication(),
                                                    QStringLiteral("Startup"),
                                                    QStringLiteral("IPaddress"), defaultAddress()));
+        if (const QString place = platform_.settings.unreadablePlace(); !place.isEmpty()) {
+            report_.appendStatus(
+                QStringLiteral("The settings in %1 could not be read; using the defaults\r\n")
+                    .arg(place));
+        }
     });
 }
 
@@ -131,6 +136,10 @@ void Session::Form_Unload() {
     platform_.settings.write(app, section, QStringLiteral("CommPort"),
                              QString::number(serial_.CommPortNumber));
     platform_.settings.write(app, section, QStringLiteral("IPaddress"), report_.address());
+    if (const QString place = platform_.settings.unwritablePlace(); !place.isEmpty()) {
+        report_.appendStatus(
+            QStringLiteral("The settings could not be saved in %1\r\n").arg(place));
+    }
     report_.observer().sessionEnded();
 }
 

@@ -12,6 +12,12 @@ class QtSettingsStore final : public SettingsStore {
                  const QString& defaultValue) const override;
     void write(const QString& application, const QString& section, const QString& key,
                const QString& value) override;
+    QString unreadablePlace() const override { return unreadable_; }
+    QString unwritablePlace() const override { return unwritable_; }
+
+  private:
+    mutable QString unreadable_;
+    QString unwritable_;
 };
 
 }  // namespace kestrel
