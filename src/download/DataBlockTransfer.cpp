@@ -139,7 +139,7 @@ DataBlockTransfer::AckWaitEnd DataBlockTransfer::waitForAck(double deadline, boo
     }
 }
 
-std::optional<bool> DataBlockTransfer::askWhetherDriveHasBlock() {
+std::optional<int> DataBlockTransfer::askDriveCount() {
     RequestPacketCount();
     WaitMs(100);
     if (udp_.DriveRxCount == -1) {
@@ -149,7 +149,15 @@ std::optional<bool> DataBlockTransfer::askWhetherDriveHasBlock() {
     if (udp_.DriveRxCount == -1) {
         return std::nullopt;
     }
-    return driveHasBlock(udp_.DriveRxCount, download_.BlocksDelivered);
+    return udp_.DriveRxCount;
+}
+
+std::optional<bool> DataBlockTransfer::askWhetherDriveHasBlock() {
+    const std::optional<int> count = askDriveCount();
+    if (!count) {
+        return std::nullopt;
+    }
+    return driveHasBlock(*count, download_.BlocksDelivered);
 }
 
 int DataBlockTransfer::blockDelivered() {

@@ -44,6 +44,9 @@ class DataBlockTransfer {
     void SendStartPacket();
     // Forgets the drive's last count and asks for a new one.
     void RequestPacketCount();
+    // The drive's count of data datagrams, asked for twice at the most;
+    // nothing when it does not answer.
+    std::optional<int> askDriveCount();
     // The next byte of the drive's UDP text; the caller has seen that the
     // ring is not empty.
     unsigned char NextRingByte();

@@ -283,7 +283,18 @@ void DownloadSequence::leaveTransfer() {
 }
 
 DownloadEnd DownloadSequence::completeOverEthernet() {
+    // Acknowledgements carry no block number: one that came after its wait
+    // can pass for the next block's while that block was lost. The drive's
+    // own count shows such a gap before anything is declared done.
+    const std::optional<int> counted = e_.transfer.askDriveCount();
     leaveTransfer();
+    const int delivered = expectedDriveCount(s_.download.BlocksDelivered);
+    if (counted && *counted != delivered) {
+        report_.appendStatus(QStringLiteral("The drive received %1 of %2 data packets\r\n")
+                                 .arg(*counted)
+                                 .arg(delivered));
+        return finish(DownloadEnd::NotConfirmed, QStringLiteral("Firmware Download Failed"));
+    }
     waits_.Delay(2000);
     e_.identification.CheckDrive();  // the first answer may still be the boot loader's
     bool confirmed = e_.identification.CheckDrive();

@@ -21,8 +21,12 @@ DriveByte classifyDriveByte(unsigned char byte) {
     }
 }
 
+int expectedDriveCount(int blocks) {
+    return blocks % 65536;
+}
+
 bool driveHasBlock(int driveCount, int blocksDelivered) {
-    return driveCount >= 0 && driveCount == (blocksDelivered + 1) % 65536;
+    return driveCount >= 0 && driveCount == expectedDriveCount(blocksDelivered + 1);
 }
 
 }  // namespace kestrel

@@ -35,5 +35,7 @@ DriveByte classifyDriveByte(unsigned char byte);
 // resent datagrams do not enter into it, so a block the drive already holds
 // is never sent twice.
 bool driveHasBlock(int driveCount, int blocksDelivered);
+// The count the drive should report once `blocks` blocks have reached it.
+int expectedDriveCount(int blocks);
 
 }  // namespace kestrel

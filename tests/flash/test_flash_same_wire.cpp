@@ -2,17 +2,9 @@
 // kestrel-flash, each against its own kestrel-drive-sim: identifying the
 // drive, whole 64 KiB downloads over both links and a file refused. The
 // drives must hear exactly the same from both, and judge every image byte.
-#include <QMessageBox>
-#include <QPushButton>
 #include <QtTest>
 
-#include "Doubles.h"
-#include "FlashProcess.h"
-#include "platform/AppInfo.h"
-#include "platform/qt/QtEventPump.h"
-#include "platform/qt/QtSerialPort.h"
-#include "platform/qt/QtUdpSocket.h"
-#include "shell/Mainform.h"
+#include "WindowRun.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -49,62 +41,6 @@ QStringList settled(const QStringList& lines) {
     QStringList checks = kept.mid(lastData + 1);
     checks.removeDuplicates();
     return kept.first(lastData + 1) + checks;
-}
-
-// The window on the real stack: on serial the drive powers up; with a file,
-// "Download to Drive..." is pressed and each box closed as a person pressing
-// OK would. Returns the boxes' texts.
-QStringList windowRun(SimDrive& sim, const QString& file, bool ethernet) {
-    QtClock clock;
-    QtEventPump pump(clock);
-    MemorySettingsStore settings;
-    settings.write(AppInfo::settingsApplication(), "Ports", "COM1", sim.ptyPath);
-    settings.write(AppInfo::settingsApplication(), "Startup", "IPaddress", "127.0.0.1");
-    QtSerialPort serial(settings);
-    QtUdpSocket udp;
-    ScriptedFileDialog dialog;
-    Platform platform{clock, pump, serial, udp, dialog, settings};
-    Mainform form(platform);
-    form.Form_Load();
-    form.show();
-    QStringList texts;
-    QTimer boxes;
-    QObject::connect(&boxes, &QTimer::timeout, [&] {
-        for (auto* box : form.findChildren<QMessageBox*>()) {
-            if (box->isVisible()) {
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        }
-    });
-    boxes.start(20);
-    if (ethernet) {
-        form.session().chooseLink(Link::Ethernet);
-    }
-    auto* start = form.findChild<QPushButton*>("StartDownload");
-    if (!file.isEmpty()) {
-        dialog.choose(file);
-        form.findChild<QPushButton*>("OpenPrograms")->click();
-    }
-    if (!ethernet) {
-        const DriveShown blank = form.session().report().drive();
-        sim.powerUp();
-        const QDeadlineTimer deadline(10000);
-        while (!(file.isEmpty() ? form.session().report().drive() != blank : start->isEnabled()) &&
-               !deadline.hasExpired()) {
-            QTest::qWait(20);
-        }
-    }
-    if (!file.isEmpty()) {
-        start->click();  // returns when the download has ended
-    }
-    // Set to refresh the README's picture of a finished download.
-    const QString picture = qEnvironmentVariable("KESTREL_DOWNLOAD_SCREENSHOT");
-    if (!picture.isEmpty() && !ethernet && texts == QStringList{"Firmware Download is complete"}) {
-        form.grab().save(picture);
-    }
-    form.session().Form_Unload();
-    return texts;
 }
 
 }  // namespace
