@@ -207,6 +207,18 @@ void SessionTest::driveOnSerialWhileEthernetIsSelected() {
     QVERIFY(seen.actions.startDownload);
     QVERIFY2(drive.transcriptText().contains(QLatin1String("command \"QT\"")),
              qPrintable(drive.transcriptText()));
+
+    // Another entry chosen while on Ethernet: traffic on the old port still
+    // switches the link, and the switch opens the entry shown.
+    tp.serial.setOpenResult(2, 0);
+    session.chooseLink(Link::Ethernet);
+    session.choosePort(2);
+    QCOMPARE(tp.serial.portNumber(), 1);
+    drive.powerUp();
+    session.Delay(500);
+    QCOMPARE(seen.link, Link::Serial);
+    QCOMPARE(tp.serial.portNumber(), 2);
+    QCOMPARE(session.serialState().CommPortNumber, 2);
 }
 
 void SessionTest::quitSavesAndEnds() {
