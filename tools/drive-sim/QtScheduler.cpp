@@ -73,9 +73,9 @@ void QtScheduler::rearm() {
         return;
     }
     // An absolute time already past expires at once: zero delay means now.
-    itimerspec spec{};
-    spec.it_value = toTimespec(std::max(start_ + next, 1e-9));
-    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec deadline{};
+    deadline.it_value = toTimespec(std::max(start_ + next, 1e-9));
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &deadline, nullptr);
     armedFor_ = next;
 }
 
