@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "Doubles.h"
-#include "FlashProcess.h"
+#include "Processes.h"
 #include "platform/AppInfo.h"
 #include "platform/qt/QtEventPump.h"
 #include "platform/qt/QtSerialPort.h"
@@ -63,11 +63,6 @@ inline QStringList windowRun(SimDrive& sim, const QString& file, bool ethernet) 
     }
     if (!file.isEmpty()) {
         start->click();  // returns when the download has ended
-    }
-    // Set to refresh the README's picture of a finished download.
-    const QString picture = qEnvironmentVariable("KESTREL_DOWNLOAD_SCREENSHOT");
-    if (!picture.isEmpty() && !ethernet && texts == QStringList{"Firmware Download is complete"}) {
-        form.grab().save(picture);
     }
     form.session().Form_Unload();
     return texts;

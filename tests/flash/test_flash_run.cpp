@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "Doubles.h"
-#include "FlashProcess.h"
+#include "Processes.h"
 #include "SimulatedDriveLink.h"
 #include "flash/FlashRun.h"
 
@@ -15,49 +15,47 @@ using namespace kestrel::testing;
 class FlashRunTest : public QObject {
     Q_OBJECT
   private slots:
-    void portClosedDuringTheTransfer();
+    void portClosedDuringTheTransfer() {
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("small.E"), firmware("57", 6000)));
+        TestPlatform tp;
+        tp.serial.setOpenResult(1, CommError::None);
+        SimulatedDriveLink drive(tp);
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        ConsoleObserver observer(out, err);
+        Session session(tp.platform, observer);
+        RunSettings settings(tp.settings);
+        FlashOptions options;
+        options.action = FlashOptions::Action::Download;
+        options.link = FlashOptions::Link::Com;
+        options.comPort = 1;
+        options.file = dir.filePath("small.E");
+        options.fileGiven = true;
+        tp.time.at(1.0, [&] { drive.powerUp(); });
+        int blocksAtClose = 0;
+        std::function<void()> closeInTransfer = [&] {
+            if (session.downloadState().BlockCount >= 3) {
+                blocksAtClose = session.downloadState().BlockCount;
+                tp.serial.close();
+                return;
+            }
+            tp.time.after(0.005, closeInTransfer);
+        };
+        tp.time.at(1.0, closeInTransfer);
+
+        FlashRun run(options, session, observer, settings, tp.time);
+        QCOMPARE(run.run(), ExitCode::PortNotOpen);
+        QCOMPARE(blocksAtClose, 3);
+        QCOMPARE(observer.messages(), QStringList{"Comm Port Not Open"});
+        QCOMPARE(errText, "Comm Port Not Open\n");
+        QVERIFY2(outText.contains("progress 10%") && !outText.contains("progress 100%"),
+                 qPrintable(outText));
+        QVERIFY(session.downloadSequence().lastOutcome().portRestored);
+    }
 };
-
-void FlashRunTest::portClosedDuringTheTransfer() {
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath("small.E"), firmware("57", 6000)));
-    TestPlatform tp;
-    tp.serial.setOpenResult(1, CommError::None);
-    SimulatedDriveLink drive(tp);
-    QString outText;
-    QString errText;
-    QTextStream out(&outText);
-    QTextStream err(&errText);
-    ConsoleObserver observer(out, err);
-    Session session(tp.platform, observer);
-    RunSettings settings(tp.settings);
-    FlashOptions options;
-    options.action = FlashOptions::Action::Download;
-    options.link = FlashOptions::Link::Com;
-    options.comPort = 1;
-    options.file = dir.filePath("small.E");
-    options.fileGiven = true;
-    tp.time.at(1.0, [&] { drive.powerUp(); });
-    int blocksAtClose = 0;
-    std::function<void()> closeInTransfer = [&] {
-        if (session.downloadState().BlockCount >= 3) {
-            blocksAtClose = session.downloadState().BlockCount;
-            tp.serial.close();
-            return;
-        }
-        tp.time.after(0.005, closeInTransfer);
-    };
-    tp.time.at(1.0, closeInTransfer);
-
-    FlashRun run(options, session, observer, settings, tp.time);
-    QCOMPARE(run.run(), ExitCode::PortNotOpen);
-    QCOMPARE(blocksAtClose, 3);
-    QCOMPARE(observer.messages(), QStringList{"Comm Port Not Open"});
-    QCOMPARE(errText, "Comm Port Not Open\n");
-    QVERIFY2(outText.contains("progress 10%") && !outText.contains("progress 100%"),
-             qPrintable(outText));
-    QVERIFY(session.downloadSequence().lastOutcome().portRestored);
-}
 
 QTEST_GUILESS_MAIN(FlashRunTest)
 #include "test_flash_run.moc"

@@ -9,13 +9,6 @@
 using namespace kestrel;
 using namespace kestrel::testing;
 
-class FlashSameWireTest : public QObject {
-    Q_OBJECT
-  private slots:
-    void putsTheWindowsBytesOnTheWire_data();
-    void putsTheWindowsBytesOnTheWire();
-};
-
 namespace {
 
 // What the host sent, in order. Left out is what depends on timing rather
@@ -45,67 +38,73 @@ QStringList settled(const QStringList& lines) {
 
 }  // namespace
 
-void FlashSameWireTest::putsTheWindowsBytesOnTheWire_data() {
-    QTest::addColumn<bool>("ethernet");
-    QTest::addColumn<QByteArray>("model");  // of the file; none: identify only
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("identify") << false << QByteArray() << QString() << 0;
-    QTest::newRow("serial") << false << QByteArray("55") << "Firmware Download is complete" << 0;
-    QTest::newRow("Ethernet") << true << QByteArray("55") << "Firmware Download Successful" << 0;
-    QTest::newRow("serial, a file for another drive")
-        << false << QByteArray("20")
-        << "The Selected Firmware File cannot be loaded into the Attached Drive" << 6;
-}
-
-void FlashSameWireTest::putsTheWindowsBytesOnTheWire() {
-    QFETCH(bool, ethernet);
-    QFETCH(QByteArray, model);
-    QFETCH(QString, message);
-    QFETCH(int, exitCode);
-    QTemporaryDir dir;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-    auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
-    const QString file = model.isEmpty() ? QString() : dir.filePath("Flash.E");
-    QVERIFY(file.isEmpty() || writeFile(file, firmware(model, 64 * 1024 + 57)));
-    // A roomy buffer: on a pty nothing paces the host but the drive's XOFF.
-    QStringList drive{"--rx-buffer", "16384", "--drain-rate", "40000", "--quiet-time", "2"};
-    if (!file.isEmpty()) {
-        drive << "--firmware" << file;
+class FlashSameWireTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void putsTheWindowsBytesOnTheWire_data() {
+        QTest::addColumn<bool>("ethernet");
+        QTest::addColumn<QByteArray>("model");  // of the file; none: identify only
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("identify") << false << QByteArray() << QString() << 0;
+        QTest::newRow("serial") << false << QByteArray("55") << "Firmware Download is complete"
+                                << 0;
+        QTest::newRow("Ethernet") << true << QByteArray("55") << "Firmware Download Successful"
+                                  << 0;
+        QTest::newRow("serial, a file for another drive")
+            << false << QByteArray("20")
+            << "The Selected Firmware File cannot be loaded into the Attached Drive" << 6;
     }
-    const bool judged = exitCode == 0 && !file.isEmpty();  // "result: identical"
 
-    SimDrive windowSim;
-    QVERIFY(windowSim.start(drive));
-    QElapsedTimer took;
-    took.start();
-    QCOMPARE(windowRun(windowSim, file, ethernet),
-             message.isEmpty() ? QStringList{} : QStringList{message});
-    qInfo("window: %.1f s", static_cast<double>(took.elapsed()) / 1000);
-    windowSim.quit();
-    QVERIFY2(windowSim.hostLines.contains("serial host>  command \"QT\"") || ethernet,
-             qPrintable(windowSim.hostLines.join('\n')));
-    QCOMPARE(windowSim.verdict.contains("result: identical"), judged);
+    void putsTheWindowsBytesOnTheWire() {
+        QFETCH(bool, ethernet);
+        QFETCH(QByteArray, model);
+        QFETCH(QString, message);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
+        auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        const QString file = model.isEmpty() ? QString() : dir.filePath("Flash.E");
+        QVERIFY(file.isEmpty() || writeFile(file, firmware(model, 64 * 1024 + 57)));
+        // A roomy buffer: on a pty nothing paces the host but the drive's XOFF.
+        QStringList drive{"--rx-buffer", "16384", "--drain-rate", "40000", "--quiet-time", "2"};
+        if (!file.isEmpty()) {
+            drive << "--firmware" << file;
+        }
+        const bool judged = exitCode == 0 && !file.isEmpty();  // "result: identical"
 
-    SimDrive flashSim;
-    QVERIFY(flashSim.start(drive));
-    FlashProcess flash;
-    took.restart();
-    flash.start({ethernet ? "--ip" : "--port", ethernet ? "127.0.0.1" : flashSim.ptyPath,
-                 file.isEmpty() ? "--identify" : file});
-    if (!ethernet) {
-        QVERIFY2(flash.waitForOutput("to power up"), flash.report());
-        flashSim.powerUp();
+        SimDrive windowSim;
+        QVERIFY(windowSim.start(drive));
+        QElapsedTimer took;
+        took.start();
+        QCOMPARE(windowRun(windowSim, file, ethernet),
+                 message.isEmpty() ? QStringList{} : QStringList{message});
+        qInfo("window: %.1f s", static_cast<double>(took.elapsed()) / 1000);
+        windowSim.quit();
+        QVERIFY2(windowSim.hostLines.contains("serial host>  command \"QT\"") || ethernet,
+                 qPrintable(windowSim.hostLines.join('\n')));
+        QCOMPARE(windowSim.verdict.contains("result: identical"), judged);
+
+        SimDrive flashSim;
+        QVERIFY(flashSim.start(drive));
+        FlashProcess flash;
+        took.restart();
+        flash.start({ethernet ? "--ip" : "--port", ethernet ? "127.0.0.1" : flashSim.ptyPath,
+                     file.isEmpty() ? "--identify" : file});
+        if (!ethernet) {
+            QVERIFY2(flash.waitForOutput("to power up"), flash.report());
+            flashSim.powerUp();
+        }
+        QCOMPARE(flash.finish(60000), exitCode);
+        qInfo("kestrel-flash: %.1f s", static_cast<double>(took.elapsed()) / 1000);
+        QVERIFY2(flash.err.contains(message.toUtf8()), flash.report());
+        flashSim.quit();
+        QVERIFY2(settled(flashSim.hostLines) == settled(windowSim.hostLines),
+                 qPrintable("kestrel-flash:\n" + flashSim.hostLines.join('\n') + "\nwindow:\n" +
+                            windowSim.hostLines.join('\n')));
+        QCOMPARE(flashSim.verdict.contains("result: identical"), judged);
     }
-    QCOMPARE(flash.finish(60000), exitCode);
-    qInfo("kestrel-flash: %.1f s", static_cast<double>(took.elapsed()) / 1000);
-    QVERIFY2(flash.err.contains(message.toUtf8()), flash.report());
-    flashSim.quit();
-    QVERIFY2(settled(flashSim.hostLines) == settled(windowSim.hostLines),
-             qPrintable("kestrel-flash:\n" + flashSim.hostLines.join('\n') + "\nwindow:\n" +
-                        windowSim.hostLines.join('\n')));
-    QCOMPARE(flashSim.verdict.contains("result: identical"), judged);
-}
+};
 
 QTEST_MAIN(FlashSameWireTest)
 #include "test_flash_same_wire.moc"

@@ -1,45 +1,38 @@
 #pragma once
 
-#include <QByteArray>
+// What the fuzz targets share: the code they reach, their oracle and input.
+#include <QBuffer>
+#include <QRegularExpression>
+#include <QStringList>
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
-// A broken invariant is a finding like a crash: libFuzzer keeps the input and
-// the replay test fails on it.
-#define FUZZ_CHECK(condition)                                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (0)
+#include "Doubles.h"
+#include "FirmwareFile.h"
+#include "SimulatedDrive.h"
+#include "ethernet/AddressRules.h"
+#include "firmware/FirmwareHeader.h"
+#include "flash/FlashOptions.h"
+#include "serial/DrivePackets.h"
+
+// A broken invariant is a finding, as a crash is: libFuzzer keeps the input.
+#define FUZZ_CHECK(c) \
+    ((c) ? void() : (std::fputs("invariant broken: " #c "\n", stderr), std::abort()))
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace kestrel::fuzz {
-
-// Control values and payloads drawn from the front of a fuzzer's input; an
-// exhausted input reads as zeros and empty payloads.
-class FuzzInput {
-  public:
-    FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-    bool empty() const { return pos_ >= size_; }
-    uint8_t byte() { return empty() ? 0 : data_[pos_++]; }
+// Control bytes and payloads from the front of an input, then zeros and nothing.
+struct FuzzInput {
+    const uint8_t* data;
+    size_t size, pos = 0;
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return empty() ? 0 : data[pos++]; }
     QByteArray take(size_t count) {
-        count = std::min(count, size_ - pos_);
-        QByteArray out(reinterpret_cast<const char*>(data_ + pos_), qsizetype(count));
-        pos_ += count;
-        return out;
+        count = std::min(count, size - pos);
+        pos += count;
+        return QByteArray(reinterpret_cast<const char*>(data + pos - count), qsizetype(count));
     }
-
-  private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
 };
-
-}  // namespace kestrel::fuzz

@@ -1,106 +1,35 @@
-// The datagram dispatcher: arbitrary datagrams from two hosts, while the host
-// is idle or waiting for a command's reply. The receive state is checked
-// against a model of the dispatch rules kept here.
-#include <array>
-
-#include "Doubles.h"
+// The datagram dispatcher: arbitrary datagrams from two hosts, idle or while a
+// command waits for its reply (what each type does, tests/ethernet pins).
 #include "FuzzInput.h"
-#include "ethernet/UdpChannel.h"
 
 using namespace kestrel;
-using namespace kestrel::testing;
-
-namespace {
-
-constexpr double kGaps[4] = {0.0, 0.001, 0.05, 0.15};
-constexpr int kMaxSteps = 64;
-const QString kHosts[2] = {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
-
-struct Rig {
-    Rig() {
-        socket.setArrivalHandler([this] { channel.Winsock1_DataArrival(); });
-        report.setAddress(kHosts[0]);
-    }
-    SimTime time;
-    SimEventPump pump{time};
-    FakeUdpSocket socket{time};
-    RecordingObserver seen;
-    Reporter report{seen};
-    Waits waits{time, pump};
-    UdpState state;
-    UdpChannel channel{socket, waits, report, state};
-};
-
-// What each datagram should leave behind.
-struct Model {
-    void apply(const QByteArray& d) {
-        if (d.size() < 2) {
-            return;
-        }
-        const QByteArray payload = d.mid(2);
-        switch (static_cast<quint8>(d[0]) * 256 + static_cast<quint8>(d[1])) {
-            case 8:
-                reply = payload;
-                break;
-            case 15:
-                for (const char c : payload) {
-                    ring[std::size_t(write)] = static_cast<unsigned char>(c);
-                    write = (write + 1) % UdpState::RingSize;
-                }
-                break;
-            case 16:
-                count = d.size() >= 4 ? static_cast<quint8>(d[2]) * 256 + static_cast<quint8>(d[3])
-                                      : count;
-                break;
-            case 17:
-                ++acks;
-                break;
-            case 99:
-                ping = payload;
-                break;
-        }
-    }
-    QByteArray reply;
-    std::array<unsigned char, UdpState::RingSize> ring{};
-    int write = 0;
-    int count = -1;
-    int acks = 0;
-    QByteArray ping;
-};
-
-void check(const Rig& rig, const Model& model) {
-    const UdpState& s = rig.state;
-    FUZZ_CHECK(s.UDPReplyData == model.reply && s.PingReplyData == model.ping);
-    FUZZ_CHECK(s.UdpRing == model.ring && s.UdpRingWrite == model.write && s.UdpRingRead == 0);
-    FUZZ_CHECK(s.DriveRxCount == model.count);
-    FUZZ_CHECK(s.AckCount == model.acks && s.AckReceived == (model.acks > 0));
-    FUZZ_CHECK(rig.seen.status.isEmpty() && rig.seen.shown.empty());
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::FuzzInput in(data, size);
-    Rig rig;
-    Model model;
-    for (int step = 0; step < kMaxSteps && !in.empty(); ++step) {
+    FuzzInput in{data, size};
+    testing::TestSession t;
+    const QString hosts[2] = {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
+    t.session.report().setAddress(hosts[0]);
+    const UdpState& s = t.session.udpState();
+    for (int step = 0; step < 64 && !in.empty(); ++step) {
         const uint8_t control = in.byte();
         const QByteArray datagram = in.take(in.byte() % 64u);
-        const QString& sender = kHosts[control & 1];
-        const double gap = kGaps[(control >> 1) & 3];
-        rig.time.after(
-            gap, [&rig, datagram, sender] { rig.socket.receiveFromNetwork(datagram, sender); });
+        const QString& sender = hosts[control & 1];
+        const double gap = std::array{0.0, 0.001, 0.05, 0.15}[(control >> 1) & 3];
+        t.tp.time.after(gap,
+                        [&t, datagram, sender] { t.tp.udp.receiveFromNetwork(datagram, sender); });
         if (control & 0x80) {
-            model.reply = QByteArray(1, '\0');
             const char command[] = {'C', char(control & 0x3F)};
-            FUZZ_CHECK(rig.channel.UDP_DCLcommand(QByteArrayView(command, 2), control & 0x0F));
+            FUZZ_CHECK(
+                t.session.udpChannel().UDP_DCLcommand(QByteArrayView(command, 2), control & 0x0F));
         }
         // Every datagram of this step has arrived before the next begins.
-        rig.waits.Delay(gap * 1000 + 1);
-        model.apply(datagram);
-        check(rig, model);
+        t.session.Delay(gap * 1000 + 1);
+        FUZZ_CHECK(s.UdpRingWrite >= 0 && s.UdpRingWrite < UdpState::RingSize &&
+                   s.UdpRingRead == 0);
+        FUZZ_CHECK(s.AckReceived == (s.AckCount > 0));
+        FUZZ_CHECK(t.seen.status.isEmpty() && t.seen.shown.empty());
         // Whoever sent last is where unaddressed datagrams go next.
-        FUZZ_CHECK(rig.socket.remoteHost() == sender);
+        FUZZ_CHECK(t.tp.udp.remoteHost() == sender);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 // The real serial port: settings strings, COM-number mapping, the
-// classification of failed openings, and a real pseudo-terminal.
+// classification of failed openings, and the settings as they reach a real
+// pseudo-terminal. Bytes over a real pty are the integration tests' part.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,14 +37,6 @@ struct PseudoTerminal {
         termios t{};
         ::tcgetattr(slave, &t);
         return t;
-    }
-    QByteArray read() const {
-        char buffer[256];
-        ssize_t n = 0;
-        for (QDeadlineTimer deadline(1000); n <= 0 && !deadline.hasExpired(); QTest::qWait(5)) {
-            n = ::read(master, buffer, sizeof buffer);
-        }
-        return QByteArray(buffer, std::max<ssize_t>(n, 0));
     }
 };
 
@@ -113,46 +106,6 @@ class SerialPlatformTest : public QObject {
             QCOMPARE(::cfgetospeed(&t), speed);
             QCOMPARE((t.c_cflag & (CSIZE | PARODD | CSTOPB)) | (t.c_iflag & IXON), flags);
         }
-    }
-
-    void opensARealPseudoTerminalAndMovesBytes() {
-        PseudoTerminal pty;
-        QtSerialPort port(pty.store);
-        QCOMPARE(port.open(1, "9600,N,8,1", 0), CommError::None);
-        QVERIFY(port.isOpen());
-        port.write("QT\r");
-        QCOMPARE(pty.read(), QByteArray("QT\r"));
-        QCOMPARE(port.bytesQueuedForOutput(), 0);
-
-        // Bytes from the drive are seen by a reader that does not pump events,
-        // and one that sleeps on the port: until the time is up when nothing
-        // comes, and only until the bytes when some are there.
-        QElapsedTimer slept;
-        slept.start();
-        port.waitForBytes(0.05);
-        QVERIFY(slept.elapsed() >= 49);
-        QCOMPARE(::write(pty.master, "\xFF\x05\x37", 3), ssize_t(3));
-        port.waitForBytes(5.0);
-        QCOMPARE(port.bytesWaiting(), 3);
-        QCOMPARE(port.read(1), QByteArray("\xFF"));
-        QCOMPARE(port.read(0), QByteArray("\x05\x37"));
-
-        // ...and raise the receive handler when the event loop runs.
-        int notices = 0;
-        port.setReceiveHandler([&] { ++notices; });
-        QCOMPARE(::write(pty.master, "OK", 2), ssize_t(2));
-        QTRY_VERIFY(notices > 0);
-        QCOMPARE(port.lastEvent(), CommEvent::Receive);
-
-        // Held by this opening, the port is refused to another until closed.
-        QtSerialPort second(pty.store);
-        QCOMPARE(second.open(1, "9600,N,8,1", 0), CommError::PortAlreadyOpen);
-        port.close();
-        QVERIFY(!port.isOpen());
-        QCOMPARE(second.open(1, "9600,N,8,1", 0), CommError::None);
-        pty.store.write("KestrelUpdater", "Ports", "COM1", "/dev/kestrel-no-such-device");
-        QCOMPARE(second.open(1, "9600,N,8,1", 0), CommError::InvalidPortNumber);
-        QVERIFY(!second.isOpen());
     }
 };
 

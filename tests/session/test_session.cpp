@@ -6,7 +6,6 @@
 #include "Bytes.h"
 #include "Doubles.h"
 #include "SimulatedDriveLink.h"
-#include "serial/PortAccess.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
@@ -34,237 +33,208 @@ struct Loaded : TestSession {
 class SessionTest : public QObject {
     Q_OBJECT
   private slots:
-    void startUp_data();
-    void startUp();
-    void openFailureMessages_data();
-    void openFailureMessages();
-    void deniedPortTellsHowToGetAccess();
-    void portChoice_data();
-    void portChoice();
-    void choosingSerialReopensAndRewritesTheTitle();
-    void driveOnSerialWhileEthernetIsSelected();
-    void quitSavesAndEnds();
-    void quitDuringAWaitUnwindsFirst();
-};
-
-void SessionTest::startUp_data() {
-    QTest::addColumn<bool>("com1");
-    QTest::addColumn<int>("bindError");
-    QTest::addColumn<QString>("savedAddress");
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("first run") << true << 0 << QString() << QStringList();
-    QTest::newRow("COM1 missing: two messages, NO COMM")
-        << false << 0 << QString() << QStringList{kNoPort, kNoPort};
-    QTest::newRow("UDP port taken: Ethernet disabled, serial goes on")
-        << true << 10048 << QString()
-        << QStringList{"Winsock error[10048] occured, Description:Address in use"};
-    QTest::newRow("remembered address") << true << 0 << "192.168.0.20" << QStringList();
-}
-
-void SessionTest::startUp() {
-    QFETCH(bool, com1);
-    QFETCH(int, bindError);
-    QFETCH(QString, savedAddress);
-    QFETCH(QStringList, messages);
-    TestSession t;
-    t.tp.serial.setOpenResult(1, com1 ? 0 : CommError::InvalidPortNumber);
-    t.tp.serial.setOpenResult(3, 0);
-    t.tp.udp.setBindResult({bindError, QStringLiteral("Address in use")});
-    // The remembered port is saved but never opened at start.
-    t.tp.settings.write("KestrelUpdater", "Startup", "CommPort", "3");
-    if (!savedAddress.isEmpty()) {
-        t.tp.settings.write("KestrelUpdater", "Startup", "IPaddress", savedAddress);
+    void startUp_data() {
+        QTest::addColumn<bool>("com1");
+        QTest::addColumn<int>("bindError");
+        QTest::addColumn<QString>("savedAddress");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("remembered address") << true << 0 << "192.168.0.20" << QStringList();
+        QTest::newRow("COM1 missing: two messages, NO COMM")
+            << false << 0 << QString() << QStringList{kNoPort, kNoPort};
+        QTest::newRow("UDP port taken: Ethernet disabled, serial goes on")
+            << true << 10048 << QString()
+            << QStringList{"Winsock error[10048] occured, Description:Address in use"};
     }
-    t.session.Form_Load();
 
-    QCOMPARE(t.seen.texts(), messages);
-    if (!messages.isEmpty()) {
-        QCOMPARE(t.seen.shown[0].icon, bindError ? MessageIcon::Exclamation : MessageIcon::None);
+    void startUp() {
+        QFETCH(bool, com1);
+        QFETCH(int, bindError);
+        QFETCH(QString, savedAddress);
+        QFETCH(QStringList, messages);
+        TestSession t;
+        t.tp.serial.setOpenResult(1, com1 ? 0 : CommError::InvalidPortNumber);
+        t.tp.serial.setOpenResult(3, 0);
+        t.tp.udp.setBindResult({bindError, QStringLiteral("Address in use")});
+        // The remembered port is saved but never opened at start.
+        t.tp.settings.write("KestrelUpdater", "Startup", "CommPort", "3");
+        if (!savedAddress.isEmpty()) {
+            t.tp.settings.write("KestrelUpdater", "Startup", "IPaddress", savedAddress);
+        }
+        t.session.Form_Load();
+
+        QCOMPARE(t.seen.texts(), messages);
+        if (!messages.isEmpty()) {
+            QCOMPARE(t.seen.shown[0].icon,
+                     bindError ? MessageIcon::Exclamation : MessageIcon::None);
+        }
+        QCOMPARE(t.seen.title, kTitle);
+        QCOMPARE(t.seen.link, Link::Serial);
+        QCOMPARE(t.seen.ethernetAllowed, bindError == 0);
+        QCOMPARE(t.seen.address,
+                 savedAddress.isEmpty() ? QStringLiteral("10.10.10.10") : savedAddress);
+        QVERIFY(!t.seen.actions.startDownload);
+        QCOMPARE(t.tp.serial.isOpen(), com1);
+        QCOMPARE(t.tp.serial.openings().front().portNumber, 1);
+        QCOMPARE(t.tp.serial.openings().size(), 2u);
+        QCOMPARE(t.tp.serial.openings().back().settings, QStringLiteral("9600,N,8,1"));
+        QCOMPARE(t.tp.serial.openings().back().handshaking, 0);
+        QCOMPARE(t.seen.portChoice, com1 ? 1 : 0);
+        QCOMPARE(t.session.serialState().CommPortNumber, com1 ? 1 : 0);
+        QCOMPARE(t.tp.udp.boundPort(), bindError ? -1 : 7777);
+        QCOMPARE(t.tp.udp.remotePort(), quint16(7775));
+        // The socket keeps the design address until a command sets it again.
+        QCOMPARE(t.tp.udp.remoteHost(), QStringLiteral("10.10.10.10"));
     }
-    QCOMPARE(t.seen.title, kTitle);
-    QCOMPARE(t.seen.link, Link::Serial);
-    QCOMPARE(t.seen.ethernetAllowed, bindError == 0);
-    QCOMPARE(t.seen.address, savedAddress.isEmpty() ? QStringLiteral("10.10.10.10") : savedAddress);
-    QVERIFY(!t.seen.actions.startDownload);
-    QCOMPARE(t.tp.serial.isOpen(), com1);
-    QCOMPARE(t.tp.serial.openings().front().portNumber, 1);
-    QCOMPARE(t.tp.serial.openings().size(), 2u);
-    QCOMPARE(t.tp.serial.openings().back().settings, QStringLiteral("9600,N,8,1"));
-    QCOMPARE(t.tp.serial.openings().back().handshaking, 0);
-    QCOMPARE(t.seen.portChoice, com1 ? 1 : 0);
-    QCOMPARE(t.session.serialState().CommPortNumber, com1 ? 1 : 0);
-    QCOMPARE(t.tp.udp.boundPort(), bindError ? -1 : 7777);
-    QCOMPARE(t.tp.udp.remotePort(), quint16(7775));
-    // The socket keeps the design address until a command sets it again.
-    QCOMPARE(t.tp.udp.remoteHost(), QStringLiteral("10.10.10.10"));
-}
 
-void SessionTest::openFailureMessages_data() {
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("message");
-    const QString unknown = QStringLiteral("Unknown error trying to Connect Comm Port");
-    QTest::newRow("8002") << 8002 << "Invalid Port Number";
-    QTest::newRow("8005") << 8005 << "Port already open\r(Already is use?)";
-    QTest::newRow("8010") << 8010 << "The hardware is not available (locked by another device)";
-    QTest::newRow("8012") << 8012 << "The device is not open";
-    QTest::newRow("8013") << 8013 << "The device is already open";
-    QTest::newRow("8011, between two classes") << 8011 << unknown;
-    QTest::newRow("8014, past the last") << 8014 << unknown;
-}
+    void openFailureMessages_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("message");
+        const QString unknown = QStringLiteral("Unknown error trying to Connect Comm Port");
+        QTest::newRow("8002") << 8002 << "Invalid Port Number";
+        QTest::newRow("8013") << 8013 << "The device is already open";
+        QTest::newRow("8011, between two classes") << 8011 << unknown;
+        QTest::newRow("8014, past the last") << 8014 << unknown;
+    }
 
-void SessionTest::openFailureMessages() {
-    QFETCH(int, error);
-    QFETCH(QString, message);
-    QCOMPARE(PortManager::openFailureMessage(error), message);
-}
+    void openFailureMessages() {
+        QFETCH(int, error);
+        QFETCH(QString, message);
+        QCOMPARE(PortManager::openFailureMessage(error), message);
+    }
 
-// A first use where the user may not open serial ports: the boxes keep their
-// text, and the status log says once how to get access.
-void SessionTest::deniedPortTellsHowToGetAccess() {
-    TestSession t;
-    t.tp.serial.setOpenResult(1, CommError::HardwareNotAvailable);
-    t.session.Form_Load();
+    // A click in the port list after start-up on COM1; what is open afterwards.
+    void portChoice_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("ethernet");
+        QTest::addColumn<int>("openError");  // of the chosen port, when it is not 1 or 2
+        QTest::addColumn<int>("openPort");   // 0: none
+        QTest::addColumn<int>("shown");      // the list's entry afterwards
+        QTest::addColumn<int>("reopenings");
+        QTest::newRow("the open port again reopens it") << 1 << false << 0 << 1 << 1 << 1;
+        QTest::newRow("another port") << 2 << false << 0 << 2 << 2 << 1;
+        QTest::newRow("NO COMM keeps the old port open") << 0 << false << 0 << 1 << 0 << 0;
+        QTest::newRow("a missing port: closed, NO COMM") << 6 << false << 8002 << 0 << 0 << 1;
+        QTest::newRow("a port held elsewhere") << 7 << false << 8005 << 0 << 0 << 1;
+        QTest::newRow("ignored on Ethernet") << 2 << true << 0 << 1 << 2 << 0;
+    }
 
-    const QString box = PortManager::openFailureMessage(CommError::HardwareNotAvailable);
-    QCOMPARE(t.seen.texts(), (QStringList{box, box}));
-    QCOMPARE(t.seen.status, portAccessHint() + QStringLiteral("\r\n"));
-    QVERIFY(portAccessHint().contains(QStringLiteral("sudo adduser $USER dialout")));
-    QCOMPARE(t.seen.portChoice, 0);
-    QVERIFY(!t.tp.serial.isOpen());
-}
+    void portChoice() {
+        QFETCH(int, index);
+        QFETCH(bool, ethernet);
+        QFETCH(int, openError);
+        QFETCH(int, openPort);
+        QFETCH(int, shown);
+        QFETCH(int, reopenings);
+        Loaded t;
+        t.tp.serial.setOpenResult(index, openError);
+        if (ethernet) {
+            t.session.chooseLink(Link::Ethernet);
+        }
+        const size_t opens = t.tp.serial.openings().size();
 
-// A click in the port list after start-up on COM1; what is open afterwards.
-void SessionTest::portChoice_data() {
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("ethernet");
-    QTest::addColumn<int>("openError");  // of the chosen port, when it is not 1 or 2
-    QTest::addColumn<int>("openPort");   // 0: none
-    QTest::addColumn<int>("shown");      // the list's entry afterwards
-    QTest::addColumn<int>("reopenings");
-    QTest::newRow("the open port again reopens it") << 1 << false << 0 << 1 << 1 << 1;
-    QTest::newRow("another port") << 2 << false << 0 << 2 << 2 << 1;
-    QTest::newRow("NO COMM keeps the old port open") << 0 << false << 0 << 1 << 0 << 0;
-    QTest::newRow("a missing port: closed, NO COMM") << 6 << false << 8002 << 0 << 0 << 1;
-    QTest::newRow("a port held elsewhere") << 7 << false << 8005 << 0 << 0 << 1;
-    QTest::newRow("ignored on Ethernet") << 2 << true << 0 << 1 << 2 << 0;
-}
+        t.session.choosePort(index);
 
-void SessionTest::portChoice() {
-    QFETCH(int, index);
-    QFETCH(bool, ethernet);
-    QFETCH(int, openError);
-    QFETCH(int, openPort);
-    QFETCH(int, shown);
-    QFETCH(int, reopenings);
-    Loaded t;
-    t.tp.serial.setOpenResult(index, openError);
-    if (ethernet) {
+        QCOMPARE(t.tp.serial.openings().size(), opens + reopenings);
+        QCOMPARE(t.tp.serial.isOpen() ? t.tp.serial.portNumber() : 0, openPort);
+        QCOMPARE(t.seen.portChoice, shown);
+        QCOMPARE(t.session.serialState().CommPortNumber, ethernet ? 1 : shown);
+        QCOMPARE(t.seen.texts(), openError ? QStringList{PortManager::openFailureMessage(openError)}
+                                           : QStringList());
+    }
+
+    void choosingSerialReopensAndRewritesTheTitle() {
+        Loaded t;
         t.session.chooseLink(Link::Ethernet);
+        QCOMPARE(t.seen.title, QStringLiteral("10.10.10.10 ") + kTitle);
+        const size_t opens = t.tp.serial.openings().size();
+        t.session.chooseLink(Link::Serial);
+        QCOMPARE(t.seen.title, kTitle);
+        QCOMPARE(t.seen.link, Link::Serial);
+        QCOMPARE(t.tp.serial.openings().size(), opens + 1);
     }
-    const size_t opens = t.tp.serial.openings().size();
 
-    t.session.choosePort(index);
+    // The drive powering up on the serial line switches the link to serial; the
+    // port it spoke on stays open, so its packet is read and answered.
+    void driveOnSerialWhileEthernetIsSelected() {
+        TestPlatform tp;
+        SimulatedDriveLink drive(tp);
+        RecordingObserver seen;
+        Session session(tp.platform, seen);
+        tp.serial.setOpenResult(1, 0);
+        session.Form_Load();
+        session.chooseLink(Link::Ethernet);
+        const size_t opens = tp.serial.openings().size();
 
-    QCOMPARE(t.tp.serial.openings().size(), opens + reopenings);
-    QCOMPARE(t.tp.serial.isOpen() ? t.tp.serial.portNumber() : 0, openPort);
-    QCOMPARE(t.seen.portChoice, shown);
-    QCOMPARE(t.session.serialState().CommPortNumber, ethernet ? 1 : shown);
-    QCOMPARE(t.seen.texts(),
-             openError ? QStringList{PortManager::openFailureMessage(openError)} : QStringList());
-}
+        drive.powerUp();
+        session.Delay(500);
 
-void SessionTest::choosingSerialReopensAndRewritesTheTitle() {
-    Loaded t;
-    t.session.chooseLink(Link::Ethernet);
-    QCOMPARE(t.seen.title, QStringLiteral("10.10.10.10 ") + kTitle);
-    const size_t opens = t.tp.serial.openings().size();
-    t.session.chooseLink(Link::Serial);
-    QCOMPARE(t.seen.title, kTitle);
-    QCOMPARE(t.seen.link, Link::Serial);
-    QCOMPARE(t.tp.serial.openings().size(), opens + 1);
-}
+        QCOMPARE(seen.link, Link::Serial);
+        QCOMPARE(seen.title, kTitle);
+        QCOMPARE(tp.serial.openings().size(), opens);
+        QCOMPARE(seen.drive.revision, QStringLiteral("1.05"));
+        QCOMPARE(seen.drive.model, QStringLiteral("KX-M1"));
+        QVERIFY(seen.actions.startDownload);
+        QVERIFY2(drive.transcriptText().contains(QLatin1String("command \"QT\"")),
+                 qPrintable(drive.transcriptText()));
 
-// The drive powering up on the serial line switches the link to serial; the
-// port it spoke on stays open, so its packet is read and answered.
-void SessionTest::driveOnSerialWhileEthernetIsSelected() {
-    TestPlatform tp;
-    SimulatedDriveLink drive(tp);
-    RecordingObserver seen;
-    Session session(tp.platform, seen);
-    tp.serial.setOpenResult(1, 0);
-    session.Form_Load();
-    session.chooseLink(Link::Ethernet);
-    const size_t opens = tp.serial.openings().size();
+        // Another entry chosen while on Ethernet: traffic on the old port still
+        // switches the link, and the switch opens the entry shown.
+        tp.serial.setOpenResult(2, 0);
+        session.chooseLink(Link::Ethernet);
+        session.choosePort(2);
+        QCOMPARE(tp.serial.portNumber(), 1);
+        drive.powerUp();
+        session.Delay(500);
+        QCOMPARE(seen.link, Link::Serial);
+        QCOMPARE(tp.serial.portNumber(), 2);
+        QCOMPARE(session.serialState().CommPortNumber, 2);
+    }
 
-    drive.powerUp();
-    session.Delay(500);
+    void quitSavesAndEnds() {
+        Loaded t;
+        t.session.choosePort(2);
+        t.session.editAddress(QStringLiteral("10.0.0.7"));
+        t.tp.serial.setBreak(true);
 
-    QCOMPARE(seen.link, Link::Serial);
-    QCOMPARE(seen.title, kTitle);
-    QCOMPARE(tp.serial.openings().size(), opens);
-    QCOMPARE(seen.drive.revision, QStringLiteral("1.05"));
-    QCOMPARE(seen.drive.model, QStringLiteral("KX-M1"));
-    QVERIFY(seen.actions.startDownload);
-    QVERIFY2(drive.transcriptText().contains(QLatin1String("command \"QT\"")),
-             qPrintable(drive.transcriptText()));
-
-    // Another entry chosen while on Ethernet: traffic on the old port still
-    // switches the link, and the switch opens the entry shown.
-    tp.serial.setOpenResult(2, 0);
-    session.chooseLink(Link::Ethernet);
-    session.choosePort(2);
-    QCOMPARE(tp.serial.portNumber(), 1);
-    drive.powerUp();
-    session.Delay(500);
-    QCOMPARE(seen.link, Link::Serial);
-    QCOMPARE(tp.serial.portNumber(), 2);
-    QCOMPARE(session.serialState().CommPortNumber, 2);
-}
-
-void SessionTest::quitSavesAndEnds() {
-    Loaded t;
-    t.session.choosePort(2);
-    t.session.editAddress(QStringLiteral("10.0.0.7"));
-    t.tp.serial.setBreak(true);
-
-    t.session.Quit_Click();
-
-    QVERIFY(t.session.ended());
-    QCOMPARE(t.seen.endCount, 1);
-    QVERIFY(t.session.downloadState().QuitRequested);
-    QCOMPARE(setting(t.tp, "CommPort"), QStringLiteral("2"));
-    QCOMPARE(setting(t.tp, "IPaddress"), QStringLiteral("10.0.0.7"));
-    QVERIFY(!t.tp.serial.isOpen());
-    QVERIFY(!t.tp.serial.breakOn());
-    t.session.Quit_Click();  // a second request (the close box after Quit) changes nothing
-    QCOMPARE(t.seen.endCount, 1);
-}
-
-// Quit (or a signal) while a handler waits: the wait returns at once, the
-// handler unwinds without a message or another byte to the drive, and only
-// then does the session shut down.
-void SessionTest::quitDuringAWaitUnwindsFirst() {
-    Loaded t;
-    t.session.editAddress(QStringLiteral("127.0.0.1"));
-    t.tp.time.after(0.05, [&t] {
         t.session.Quit_Click();
-        QCOMPARE(t.seen.endCount, 0);  // the Ping handler is still on the stack
-    });
-    const double start = t.tp.time.now();
 
-    t.session.Ping_Click();  // waits 100 ms for the drive, then shows a message
+        QVERIFY(t.session.ended());
+        QCOMPARE(t.seen.endCount, 1);
+        QVERIFY(t.session.downloadState().QuitRequested);
+        QCOMPARE(setting(t.tp, "CommPort"), QStringLiteral("2"));
+        QCOMPARE(setting(t.tp, "IPaddress"), QStringLiteral("10.0.0.7"));
+        QVERIFY(!t.tp.serial.isOpen());
+        QVERIFY(!t.tp.serial.breakOn());
+        t.session.Quit_Click();  // a second request (the close box after Quit) changes nothing
+        QCOMPARE(t.seen.endCount, 1);
+    }
 
-    QVERIFY(t.tp.time.now() - start < 0.06);
-    QVERIFY(t.seen.shown.empty());
-    QCOMPARE(t.seen.endCount, 1);
-    QVERIFY(!t.tp.serial.isOpen());
-    t.tp.serial.clearTransmitted();
-    t.session.serialState().CommandText = QStringLiteral("SA");
-    QVERIFY(!t.session.serialExchange().SendCommand(true));
-    QVERIFY(t.tp.serial.transmitted().isEmpty());
-    t.session.Delay(1000);
-    QVERIFY(t.tp.time.now() - start < 0.06);
-}
+    // Quit (or a signal) while a handler waits: the wait returns at once, the
+    // handler unwinds without a message or another byte to the drive, and only
+    // then does the session shut down.
+    void quitDuringAWaitUnwindsFirst() {
+        Loaded t;
+        t.session.editAddress(QStringLiteral("127.0.0.1"));
+        t.tp.time.after(0.05, [&t] {
+            t.session.Quit_Click();
+            QCOMPARE(t.seen.endCount, 0);  // the Ping handler is still on the stack
+        });
+        const double start = t.tp.time.now();
+
+        t.session.Ping_Click();  // waits 100 ms for the drive, then shows a message
+
+        QVERIFY(t.tp.time.now() - start < 0.06);
+        QVERIFY(t.seen.shown.empty());
+        QCOMPARE(t.seen.endCount, 1);
+        QVERIFY(!t.tp.serial.isOpen());
+        t.tp.serial.clearTransmitted();
+        t.session.serialState().CommandText = QStringLiteral("SA");
+        QVERIFY(!t.session.serialExchange().SendCommand(true));
+        QVERIFY(t.tp.serial.transmitted().isEmpty());
+        t.session.Delay(1000);
+        QVERIFY(t.tp.time.now() - start < 0.06);
+    }
+};
 
 QTEST_MAIN(SessionTest)
 #include "test_session.moc"

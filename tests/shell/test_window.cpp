@@ -47,136 +47,125 @@ QString captionOf(QWidget* widget) {
 class WindowTest : public QObject {
     Q_OBJECT
   private slots:
-    void init();
-    void cleanup();
-    void reportsReachTheControls();
-    void controlsCallTheSession();
-    void quitClosesAnOpenMessageAndEnds();
-    void layoutFitsAndNothingOverlaps();
-    void rendersAndCanBeSaved();
+    void init() {
+        tp_ = std::make_unique<TestPlatform>();
+        tp_->serial.setOpenResult(1, 0);
+        tp_->serial.setOpenResult(2, 0);
+        form_ = std::make_unique<Mainform>(tp_->platform);
+        form_->Form_Load();
+        form_->show();
+    }
+
+    void cleanup() {
+        form_.reset();
+        tp_.reset();
+    }
+
+    void reportsReachTheControls() {
+        Mainform& f = *form_;
+        QCOMPARE(control<QComboBox>(f, "CommList")->currentText(), QStringLiteral("COM1"));
+        QVERIFY(!control(f, "StartDownload")->isEnabled());
+
+        f.driveChanged({QStringLiteral("1.05B"), QStringLiteral("KX-M1"), QStringLiteral("desc")});
+        f.fileChanged(
+            {QStringLiteral("2.10"), QStringLiteral("QN-J AC"), QStringLiteral("/a/b.E")});
+        f.actionsChanged({true, false});
+        f.statusAppended(QStringLiteral("one\r\ntwo"));
+        f.progressChanged(3'000'000'000LL, 6'000'000'000LL);  // past an int: the ratio is kept
+        f.countersChanged(
+            {QStringLiteral("0"), QStringLiteral("5"), QStringLiteral("4"), QString()});
+        const QStringList shown{"1.05B", "KX-M1", "desc", "2.10", "QN-J AC", "/a/b.E"};
+        QStringList seen;
+        for (const char* name :
+             {"DriveRev", "DriveModel", "DriveDesc", "FileRev", "FileModel", "FileName"}) {
+            seen << control<QLabel>(f, name)->text();
+        }
+        QCOMPARE(seen, shown);
+        QVERIFY(control(f, "StartDownload")->isEnabled());
+        QVERIFY(!control(f, "OpenPrograms")->isEnabled());
+        QCOMPARE(control<QPlainTextEdit>(f, "txtScript")->toPlainText(),
+                 QStringLiteral("one\ntwo"));
+        auto* bar = control<QProgressBar>(f, "ProgressBar1");
+        QCOMPARE(bar->value() * 2, bar->maximum());
+        QCOMPARE(control<QLineEdit>(f, "PacketsSent")->text(), QStringLiteral("5"));
+        QCOMPARE(control<QLineEdit>(f, "PacketsAckd")->text(), QStringLiteral("4"));
+
+        f.linkChanged(Link::Ethernet);
+        QVERIFY(control(f, "txtIP")->isVisible() && control(f, "Ping")->isVisible());
+        QVERIFY(!control(f, "CommList")->isVisible());
+        QVERIFY(control<QRadioButton>(f, "optEthernet")->isChecked());
+        f.ethernetAllowedChanged(false);
+        QVERIFY(!control(f, "optEthernet")->isEnabled());
+    }
+
+    void controlsCallTheSession() {
+        Mainform& f = *form_;
+        auto* list = control<QComboBox>(f, "CommList");
+        list->setCurrentIndex(2);
+        emit list->activated(2);
+        QCOMPARE(tp_->serial.portNumber(), 2);
+        QCOMPARE(f.session().serialState().CommPortNumber, 2);
+
+        auto* ip = control<QLineEdit>(f, "txtIP");
+        ip->setText(QStringLiteral("10.0.0."));
+        QTest::keyClicks(ip, QStringLiteral("7"));
+        QCOMPARE(f.session().report().address(), QStringLiteral("10.0.0.7"));
+        control<QRadioButton>(f, "optEthernet")->click();
+        QCOMPARE(f.session().report().link(), Link::Ethernet);
+        QCOMPARE(f.windowTitle(), QStringLiteral("10.0.0.7 Kestrel PRO Firmware Updater 0.1.0"));
+        control<QRadioButton>(f, "optSerial")->click();
+        QCOMPARE(f.session().report().link(), Link::Serial);
+        QVERIFY(!ip->isVisible());
+    }
+
+    // A signal while a message box is open: the box goes, the session ends.
+    void quitClosesAnOpenMessageAndEnds() {
+        Mainform& f = *form_;
+        QTimer::singleShot(0, &f, [&f] { f.Quit_Click(); });
+        f.showMessage(QStringLiteral("Invalid Port Number"), MessageIcon::None);
+        QVERIFY(f.session().ended());
+        QVERIFY(!tp_->serial.isOpen());
+        QVERIFY(f.findChildren<QMessageBox*>().isEmpty());
+    }
+
+    void layoutFitsAndNothingOverlaps() {
+        const QList<QWidget*> all = form_->findChildren<QWidget*>();
+        for (QWidget* w : all) {
+            if (!w->isVisible() || w->parentWidget() == nullptr || w->objectName().isEmpty()) {
+                continue;
+            }
+            const QString name = w->objectName();
+            QVERIFY2(w->parentWidget()->rect().contains(w->geometry()),
+                     qPrintable(name + " clipped"));
+            const QString text = captionOf(w);
+            // Check boxes, buttons and frames need room beside their text.
+            const int room = qobject_cast<QLabel*>(w) ? 0 : 12;
+            QVERIFY2(w->fontMetrics().horizontalAdvance(text) + room <= w->width(),
+                     qPrintable(name + " text does not fit"));
+            for (QWidget* other : all) {
+                if (other != w && other->parentWidget() == w->parentWidget() &&
+                    other->isVisible() && !other->objectName().isEmpty()) {
+                    QVERIFY2(!w->geometry().intersects(other->geometry()),
+                             qPrintable(name + " overlaps " + other->objectName()));
+                }
+            }
+        }
+        // Ethernet's controls and the counters stay out of sight until asked for.
+        for (const char* name : {"optEthernet", "txtIP", "Ping", "Records", "eText"}) {
+            QVERIFY2(!control(*form_, name)->isVisible(), name);
+        }
+    }
+
+    void logoIsDrawnNotLeftBlank() {
+        const QImage logo = control<QLabel>(*form_, "Image1")->pixmap().toImage();
+        QVERIFY(!logo.isNull() &&
+                logo.pixelColor(logo.width() / 2, logo.height() / 2) != logo.pixelColor(0, 0));
+    }
 
   private:
     std::unique_ptr<TestPlatform> tp_;
     std::unique_ptr<Mainform> form_;
 };
-
-void WindowTest::init() {
-    tp_ = std::make_unique<TestPlatform>();
-    tp_->serial.setOpenResult(1, 0);
-    tp_->serial.setOpenResult(2, 0);
-    form_ = std::make_unique<Mainform>(tp_->platform);
-    form_->Form_Load();
-    form_->show();
-}
-
-void WindowTest::cleanup() {
-    form_.reset();
-    tp_.reset();
-}
-
-void WindowTest::reportsReachTheControls() {
-    Mainform& f = *form_;
-    QCOMPARE(control<QComboBox>(f, "CommList")->currentText(), QStringLiteral("COM1"));
-    QVERIFY(!control(f, "StartDownload")->isEnabled());
-
-    f.driveChanged({QStringLiteral("1.05B"), QStringLiteral("KX-M1"), QStringLiteral("desc")});
-    f.fileChanged({QStringLiteral("2.10"), QStringLiteral("QN-J AC"), QStringLiteral("/a/b.E")});
-    f.actionsChanged({true, false});
-    f.statusAppended(QStringLiteral("one\r\ntwo"));
-    f.progressChanged(3'000'000'000LL, 6'000'000'000LL);  // past an int: the ratio is kept
-    f.countersChanged({QStringLiteral("0"), QStringLiteral("5"), QStringLiteral("4"), QString()});
-    const QStringList shown{"1.05B", "KX-M1", "desc", "2.10", "QN-J AC", "/a/b.E"};
-    QStringList seen;
-    for (const char* name :
-         {"DriveRev", "DriveModel", "DriveDesc", "FileRev", "FileModel", "FileName"}) {
-        seen << control<QLabel>(f, name)->text();
-    }
-    QCOMPARE(seen, shown);
-    QVERIFY(control(f, "StartDownload")->isEnabled());
-    QVERIFY(!control(f, "OpenPrograms")->isEnabled());
-    QCOMPARE(control<QPlainTextEdit>(f, "txtScript")->toPlainText(), QStringLiteral("one\ntwo"));
-    auto* bar = control<QProgressBar>(f, "ProgressBar1");
-    QCOMPARE(bar->value() * 2, bar->maximum());
-    QCOMPARE(control<QLineEdit>(f, "PacketsSent")->text(), QStringLiteral("5"));
-    QCOMPARE(control<QLineEdit>(f, "PacketsAckd")->text(), QStringLiteral("4"));
-
-    f.linkChanged(Link::Ethernet);
-    QVERIFY(control(f, "txtIP")->isVisible() && control(f, "Ping")->isVisible());
-    QVERIFY(!control(f, "CommList")->isVisible());
-    QVERIFY(control<QRadioButton>(f, "optEthernet")->isChecked());
-    f.ethernetAllowedChanged(false);
-    QVERIFY(!control(f, "optEthernet")->isEnabled());
-}
-
-void WindowTest::controlsCallTheSession() {
-    Mainform& f = *form_;
-    auto* list = control<QComboBox>(f, "CommList");
-    list->setCurrentIndex(2);
-    emit list->activated(2);
-    QCOMPARE(tp_->serial.portNumber(), 2);
-    QCOMPARE(f.session().serialState().CommPortNumber, 2);
-
-    auto* ip = control<QLineEdit>(f, "txtIP");
-    ip->setText(QStringLiteral("10.0.0."));
-    QTest::keyClicks(ip, QStringLiteral("7"));
-    QCOMPARE(f.session().report().address(), QStringLiteral("10.0.0.7"));
-    control<QRadioButton>(f, "optEthernet")->click();
-    QCOMPARE(f.session().report().link(), Link::Ethernet);
-    QCOMPARE(f.windowTitle(), QStringLiteral("10.0.0.7 Kestrel PRO Firmware Updater 0.1.0"));
-    control<QRadioButton>(f, "optSerial")->click();
-    QCOMPARE(f.session().report().link(), Link::Serial);
-    QVERIFY(!ip->isVisible());
-}
-
-// A signal while a message box is open: the box goes, the session ends.
-void WindowTest::quitClosesAnOpenMessageAndEnds() {
-    Mainform& f = *form_;
-    QTimer::singleShot(0, &f, [&f] { f.Quit_Click(); });
-    f.showMessage(QStringLiteral("Invalid Port Number"), MessageIcon::None);
-    QVERIFY(f.session().ended());
-    QVERIFY(!tp_->serial.isOpen());
-    QVERIFY(f.findChildren<QMessageBox*>().isEmpty());
-}
-
-void WindowTest::layoutFitsAndNothingOverlaps() {
-    const QList<QWidget*> all = form_->findChildren<QWidget*>();
-    for (QWidget* w : all) {
-        if (!w->isVisible() || w->parentWidget() == nullptr || w->objectName().isEmpty()) {
-            continue;
-        }
-        const QString name = w->objectName();
-        QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), qPrintable(name + " clipped"));
-        const QString text = captionOf(w);
-        // Check boxes, buttons and frames need room beside their text.
-        const int room = qobject_cast<QLabel*>(w) ? 0 : 12;
-        QVERIFY2(w->fontMetrics().horizontalAdvance(text) + room <= w->width(),
-                 qPrintable(name + " text does not fit"));
-        for (QWidget* other : all) {
-            if (other != w && other->parentWidget() == w->parentWidget() && other->isVisible() &&
-                !other->objectName().isEmpty()) {
-                QVERIFY2(!w->geometry().intersects(other->geometry()),
-                         qPrintable(name + " overlaps " + other->objectName()));
-            }
-        }
-    }
-    // Ethernet's controls and the counters stay out of sight until asked for.
-    for (const char* name : {"optEthernet", "txtIP", "Ping", "Records", "eText"}) {
-        QVERIFY2(!control(*form_, name)->isVisible(), name);
-    }
-}
-
-void WindowTest::rendersAndCanBeSaved() {
-    const QPixmap picture = form_->grab();
-    // The logo is drawn, not left blank.
-    const QImage logo = control<QLabel>(*form_, "Image1")->pixmap().toImage();
-    QVERIFY(!logo.isNull() &&
-            logo.pixelColor(logo.width() / 2, logo.height() / 2) != logo.pixelColor(0, 0));
-    // Set to refresh the README's picture.
-    const QString target = qEnvironmentVariable("KESTREL_SCREENSHOT");
-    if (!target.isEmpty()) {
-        QVERIFY(picture.save(target));
-    }
-}
 
 QTEST_MAIN(WindowTest)
 #include "test_window.moc"

@@ -37,7 +37,7 @@ class RecordingObserver final : public SessionObserver {
         progress = value;
         progressMaximum = maximum;
     }
-    void extraTextChanged(const QString& text) override { extraText = text; }
+    void extraTextChanged(const QString&) override {}
     void actionsChanged(const Actions& a) override { actions = a; }
     void linkChanged(Link l) override { link = l; }
     void portChoiceChanged(int index) override { portChoice = index; }
@@ -66,7 +66,6 @@ class RecordingObserver final : public SessionObserver {
     Counters counters;
     qint64 progress = 0;
     qint64 progressMaximum = 0;
-    QString extraText;
     Actions actions;
     Link link = Link::Serial;
     int portChoice = -1;
@@ -130,10 +129,6 @@ struct TestPlatform {
     MemorySettingsStore settings;
     Platform platform{time, pump, serial, udp, fileDialog, settings};
 };
-
-}  // namespace kestrel::testing
-
-namespace kestrel::testing {
 
 // The session on a platform of doubles with a recording front end: what
 // component tests drive.

@@ -7,7 +7,7 @@ namespace kestrel::testing {
 int FakeSerialPort::open(int portNumber, const QString& settings, int handshaking) {
     close();
     const int error = openResults_.value(portNumber, CommError::InvalidPortNumber);
-    openings_.push_back({portNumber, settings, handshaking, error});
+    openings_.push_back({portNumber, settings, handshaking});
     if (error != CommError::None) {
         return error;
     }
@@ -28,7 +28,6 @@ void FakeSerialPort::close() {
         return;
     }
     open_ = false;
-    ++closeCount_;
     ++generation_;  // bytes still queued for output are lost with the port
     queued_ = 0;
     input_.clear();

@@ -10,20 +10,14 @@
 
 namespace kestrel::testing {
 
-// What sits at the other end of the fake serial line (the simulated drive, or
-// a test's own script).
+// What sits at the other end of the fake serial line: the simulated drive.
 class SerialPeer {
   public:
     virtual ~SerialPeer() = default;
-    // Bytes that have just left the host's port, at the current sim time.
-    virtual void hostBytes(const QByteArray& bytes) = 0;
-    // The host changed the line settings (e.g. the bit rate).
-    virtual void hostSettingsChanged(const QString& /*settings*/) {}
-    // The same bytes with the settings they were written under: a change of
-    // settings does not touch bytes already queued. By default just hostBytes.
-    virtual void hostBytesWritten(const QByteArray& bytes, const QString& /*settings*/) {
-        hostBytes(bytes);
-    }
+    virtual void hostSettingsChanged(const QString& settings) = 0;
+    // Bytes that have just left the host's port, with the settings they were
+    // written under: a change of settings does not touch bytes already queued.
+    virtual void hostBytesWritten(const QByteArray& bytes, const QString& settings) = 0;
 };
 
 // MSComm1 on simulated time. Written bytes leave one character time apart at
@@ -39,7 +33,7 @@ class FakeSerialPort final : public SerialPort {
 
     // The drive side: bytes arrive at the host's port now.
     void receiveFromDrive(const QByteArray& bytes);
-    // Bytes that reached the drive side so far, and their times.
+    // Bytes that reached the drive side so far.
     const QByteArray& transmitted() const { return transmitted_; }
     void clearTransmitted() { transmitted_.clear(); }
 
@@ -47,11 +41,9 @@ class FakeSerialPort final : public SerialPort {
         int portNumber;
         QString settings;
         int handshaking;
-        int error;
     };
     const std::vector<Opening>& openings() const { return openings_; }
     QStringList settingsHistory() const { return settingsHistory_; }
-    int closeCount() const { return closeCount_; }
     bool breakOn() const { return break_; }
 
     int open(int portNumber, const QString& settings, int handshaking) override;
@@ -73,7 +65,6 @@ class FakeSerialPort final : public SerialPort {
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }
-    int handshaking() const { return handshaking_; }
     // How often a reader blocked in waitForBytes (a reader that spins does not).
     long long blockingWaits = 0;
 
@@ -93,7 +84,6 @@ class FakeSerialPort final : public SerialPort {
     int generation_ = 0;
     int lastEvent_ = CommEvent::None;
     bool noticePending_ = false;
-    int closeCount_ = 0;
     std::vector<Opening> openings_;
     QStringList settingsHistory_;
     std::function<void()> handler_;

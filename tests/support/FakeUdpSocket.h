@@ -35,7 +35,6 @@ class FakeUdpSocket final : public UdpSocket {
         QByteArray data;
     };
     const std::vector<Sent>& sent() const { return sent_; }
-    void clearSent() { sent_.clear(); }
     int boundPort() const { return boundPort_; }
     double latency = 200e-6;
 

@@ -32,10 +32,6 @@ void SimulatedDriveLink::hostSettingsChanged(const QString& settings) {
     drive_.hostBitRateChanged(bitRateOf(settings));
 }
 
-void SimulatedDriveLink::hostBytes(const QByteArray& bytes) {
-    drive_.hostSerialBytes(bytes);
-}
-
 void SimulatedDriveLink::hostBytesWritten(const QByteArray& bytes, const QString& settings) {
     drive_.hostSerialBytes(bytes, bitRateOf(settings));
 }
@@ -43,11 +39,9 @@ void SimulatedDriveLink::hostBytesWritten(const QByteArray& bytes, const QString
 void SimulatedDriveLink::hostDatagram(const QByteArray& datagram, const QString& host,
                                       quint16 port) {
     // Like a real drive, it hears only what is sent to its own address and port.
-    if (host != address() || port != drive_.options().udpPort) {
-        ++misaddressed_;
-        return;
+    if (host == address() && port == drive_.options().udpPort) {
+        drive_.hostDatagram(datagram, {host, port});
     }
-    drive_.hostDatagram(datagram, {host, port});
 }
 
 }  // namespace kestrel::testing

@@ -13,14 +13,6 @@ namespace kestrel::testing {
 // character time apart, and the drive's bytes reach the host's port one
 // character time apart at the drive's bit rate; its datagrams come from its
 // own address. The same protocol engine runs in `kestrel-drive-sim`.
-//
-//   TestPlatform tp;
-//   SimulatedDriveLink drive(tp, options);   // before the window opens the port
-//   Mainform form(tp.platform);
-//   drive.powerUp();
-//   ... run the download ...
-//   QVERIFY2(drive.lastVerdict() && drive.lastVerdict()->identical,
-//   qPrintable(drive.transcriptText()));
 class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
   public:
     explicit SimulatedDriveLink(TestPlatform& platform, drivesim::DriveOptions options = {});
@@ -33,17 +25,11 @@ class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
     // The drive sends these bytes as text on the serial line.
     void sendSerial(const QByteArray& bytes) { drive_.sendSerial(bytes); }
 
-    drivesim::SimulatedDrive& drive() { return drive_; }
-    const drivesim::Transcript& transcript() const { return drive_.transcript(); }
     QString transcriptText() const { return drive_.transcriptText(); }
-    const std::vector<drivesim::Verdict>& verdicts() const { return drive_.verdicts(); }
     std::optional<drivesim::Verdict> lastVerdict() const { return drive_.lastVerdict(); }
     // The address the drive answers from and the host must send to.
     QString address() const { return drive_.options().ipAddress; }
-    // Datagrams the host sent elsewhere than the drive's address and port.
-    int misaddressedDatagrams() const { return misaddressed_; }
 
-    void hostBytes(const QByteArray& bytes) override;
     void hostBytesWritten(const QByteArray& bytes, const QString& settings) override;
     void hostSettingsChanged(const QString& settings) override;
     void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) override;
@@ -80,7 +66,6 @@ class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
     Clock clock_;
     Wire wire_;
     drivesim::SimulatedDrive drive_;
-    int misaddressed_ = 0;
 };
 
 }  // namespace kestrel::testing

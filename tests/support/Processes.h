@@ -1,6 +1,9 @@
 #pragma once
 
-// kestrel-drive-sim and kestrel-flash as processes, for the flash tests.
+// kestrel-drive-sim and kestrel-flash as processes, for the tests of whole
+// programs (the including test defines where the programs are).
+#include <fcntl.h>
+#include <unistd.h>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +11,20 @@
 #include <QTemporaryDir>
 
 namespace kestrel::testing {
+
+// A pseudo-terminal that no drive answers on.
+struct QuietPty {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QString path = master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0
+                       ? QString::fromLocal8Bit(::ptsname(master))
+                       : QString();
+    ~QuietPty() { ::close(master); }
+};
+
+// QSerialPort's lock file for a device: /dev/pts/7 is locked as LCK..pts_7.
+inline bool lockHeld(QString device) {
+    return QFile::exists("/var/lock/LCK.." + device.mid(5).replace('/', '_'));
+}
 
 // A firmware file: header, then an image whose bytes all differ from their
 // neighbours' so that a lost or repeated byte shows in the drive's verdict.
