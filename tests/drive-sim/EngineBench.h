@@ -13,11 +13,6 @@ Q_DECLARE_METATYPE(kestrel::drivesim::DriveOptions)
 
 namespace kestrel::testing {
 
-// A firmware file: header "revision CR LF model CR LF", three filler bytes, image.
-inline QByteArray firmwareFile(const QByteArray& image) {
-    return "1.06\r\n55\r\n\x01\x02\x03" + image;
-}
-
 // The default options with `change` made to them.
 template <typename Change>
 drivesim::DriveOptions optionsWith(Change change) {
@@ -31,20 +26,6 @@ inline drivesim::DriveOptions expecting(const QByteArray& image,
                                         drivesim::DriveOptions options = {}) {
     options.firmwareFile = firmwareFile(image);
     return options;
-}
-
-// An image whose bytes all differ from their neighbours' (so a lost, doubled
-// or shifted byte always shows), covering every byte value.
-inline QByteArray testImage(int size) {
-    QByteArray image(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        image[i] = static_cast<char>(i * 37 + i / 251);
-    }
-    return image;
-}
-
-inline QByteArray datagram(int type, const QByteArray& payload = {}) {
-    return bytes({type >> 8, type & 0xFF}) + payload;
 }
 
 // The drive engine alone on simulated time: the test plays the host, handing
@@ -63,9 +44,8 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
     void deliverSerialByte(char byte) override {
         serial.push_back({time.now(), QByteArray(1, byte)});
     }
-    void deliverDatagram(const QByteArray& datagram, const drivesim::Endpoint& to) override {
+    void deliverDatagram(const QByteArray& datagram, const drivesim::Endpoint&) override {
         datagrams.push_back({time.now(), datagram});
-        lastEndpoint = to;
     }
 
     // The host types `text` at `bitRate`, one character time apart; the clock
@@ -95,7 +75,6 @@ class EngineBench final : public drivesim::Scheduler, public drivesim::DriveTran
     std::vector<Sent> serial;
     std::vector<Sent> datagrams;
     drivesim::Endpoint host{QStringLiteral("127.0.0.1"), 7777};
-    drivesim::Endpoint lastEndpoint;
     drivesim::SimulatedDrive drive;
 
   private:

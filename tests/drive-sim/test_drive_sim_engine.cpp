@@ -180,39 +180,6 @@ class DriveSimEngineTest : public QObject {
         QCOMPARE(bench.takeSerial().size(), heard.endsWith(kBootLoaderBlank) ? 4 : 3);
     }
 
-    void answersTheSender_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<double>("latency");
-        const QByteArray identity = bytes({0, 8, 5, 55});
-        QTest::newRow("identity C") << kIdentify << identity << 200e-6;
-        QTest::newRow("minor revision 0x8E y")
-            << bytes({0, 8, 0x8E, 4, 'y'}) << bytes({0, 8, '0', '0', '4', '4'}) << 1e-3;
-        QTest::newRow("unknown command") << bytes({0, 8, 'Z', 2}) << bytes({0, 8, 'Z', '?'}) << 0.0;
-        QTest::newRow("drive query: build and MAC")
-            << bytes({0, 99, 0})
-            << bytes({0, 99, 0, 0, 0x01, 0x2C, 0x02, 0x00, 0x00, 0x4B, 0x53, 0x37}) << 0.0;
-        QTest::newRow("one byte") << bytes({8}) << QByteArray() << 0.0;
-        QTest::newRow("command without letter") << bytes({0, 8, 'C'}) << QByteArray() << 0.0;
-        QTest::newRow("data outside the boot loader") << bytes({0, 17, 1}) << QByteArray() << 0.0;
-    }
-
-    void answersTheSender() {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(double, latency);
-        EngineBench bench(optionsWith([latency](auto& o) { o.replyLatency = latency; }));
-        bench.host = {QStringLiteral("127.0.0.2"), 40123};
-        bench.send(request, 1.5);
-        QVERIFY(bench.serial.empty());
-        if (!reply.isEmpty()) {
-            QCOMPARE(bench.datagrams.at(0).time + 1.0, latency + 1.0);
-            QCOMPARE(bench.lastEndpoint.host, QStringLiteral("127.0.0.2"));
-            QCOMPARE(bench.lastEndpoint.port, quint16(40123));
-        }
-        QCOMPARE(bench.takeDatagrams(), reply.isEmpty() ? QList<QByteArray>() : QList{reply});
-    }
-
     void takesAnImageOverEthernetAndJudgesIt_data() {
         QTest::addColumn<DriveOptions>("options");
         // To 4 blocks, a count, a start datagram, the 5th block, a count; then

@@ -75,11 +75,8 @@ class FlashSameWireTest : public QObject {
 
         SimDrive windowSim;
         QVERIFY(windowSim.start(drive));
-        QElapsedTimer took;
-        took.start();
         QCOMPARE(windowRun(windowSim, file, ethernet),
                  message.isEmpty() ? QStringList{} : QStringList{message});
-        qInfo("window: %.1f s", static_cast<double>(took.elapsed()) / 1000);
         windowSim.quit();
         QVERIFY2(windowSim.hostLines.contains("serial host>  command \"QT\"") || ethernet,
                  qPrintable(windowSim.hostLines.join('\n')));
@@ -88,7 +85,6 @@ class FlashSameWireTest : public QObject {
         SimDrive flashSim;
         QVERIFY(flashSim.start(drive));
         FlashProcess flash;
-        took.restart();
         flash.start({ethernet ? "--ip" : "--port", ethernet ? "127.0.0.1" : flashSim.ptyPath,
                      file.isEmpty() ? "--identify" : file});
         if (!ethernet) {
@@ -96,7 +92,6 @@ class FlashSameWireTest : public QObject {
             flashSim.powerUp();
         }
         QCOMPARE(flash.finish(60000), exitCode);
-        qInfo("kestrel-flash: %.1f s", static_cast<double>(took.elapsed()) / 1000);
         QVERIFY2(flash.err.contains(message.toUtf8()), flash.report());
         flashSim.quit();
         QVERIFY2(settled(flashSim.hostLines) == settled(windowSim.hostLines),

@@ -3,6 +3,7 @@
 // the drive keeps nothing it did not get whole, and the window stays usable.
 #include <QtTest>
 
+#include "Bytes.h"
 #include "Doubles.h"
 #include "SimulatedDriveLink.h"
 
@@ -12,21 +13,6 @@ using namespace kestrel::testing;
 namespace {
 
 const QString kComplete = QStringLiteral("Firmware Download is complete");
-
-QByteArray firmware(const QByteArray& model, int imageSize, const QByteArray& rev = "1.07") {
-    QByteArray image(imageSize, '\0');
-    for (int i = 0; i < imageSize; ++i) {
-        image[i] = static_cast<char>(i * 7 + i / 251 + rev.back());
-    }
-    return rev + "\r\n" + model + "\r\nxyz" + image;
-}
-
-bool writeFile(const QString& path, const QByteArray& content, const QDateTime& modified = {}) {
-    QFile file(path);  // in place: the same file, truncated
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
-           file.flush() &&
-           (!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
-}
 
 // Bytes this process has read from files so far.
 qint64 bytesRead() {

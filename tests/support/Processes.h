@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "Bytes.h"
+
 namespace kestrel::testing {
 
 // A pseudo-terminal that no drive answers on.
@@ -24,21 +26,6 @@ struct QuietPty {
 // QSerialPort's lock file for a device: /dev/pts/7 is locked as LCK..pts_7.
 inline bool lockHeld(QString device) {
     return QFile::exists("/var/lock/LCK.." + device.mid(5).replace('/', '_'));
-}
-
-// A firmware file: header, then an image whose bytes all differ from their
-// neighbours' so that a lost or repeated byte shows in the drive's verdict.
-inline QByteArray firmware(const QByteArray& model, int imageSize) {
-    QByteArray image(imageSize, '\0');
-    for (int i = 0; i < imageSize; ++i) {
-        image[i] = static_cast<char>((i * 31 + i / 200) & 0xFF);
-    }
-    return "1.06\r\n" + model + "\r\nxyz" + image;
-}
-
-inline bool writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // kestrel-drive-sim, silent until told to power up, its transcript on

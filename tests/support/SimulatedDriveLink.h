@@ -25,6 +25,7 @@ class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
     // The drive sends these bytes as text on the serial line.
     void sendSerial(const QByteArray& bytes) { drive_.sendSerial(bytes); }
 
+    drivesim::SimulatedDrive& drive() { return drive_; }
     QString transcriptText() const { return drive_.transcriptText(); }
     std::optional<drivesim::Verdict> lastVerdict() const { return drive_.lastVerdict(); }
     // The address the drive answers from and the host must send to.

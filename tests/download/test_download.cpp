@@ -1,0 +1,380 @@
+// The download on simulated time against the in-process simulated drive: Ethernet blocks
+// through losses in every order, and the whole download, every way it can end.
+#include <QtTest>
+#include <map>
+
+#include "Bytes.h"
+#include "SimulatedDriveLink.h"
+#include "ethernet/Datagram.h"
+
+using namespace kestrel;
+using namespace kestrel::testing;
+
+namespace {
+
+// By index of data datagram sent (resends included) or of acknowledgement
+// arriving: seconds late, or lost when negative.
+using Faults = std::map<int, double>;
+
+Faults lost(std::initializer_list<int> indexes) {
+    Faults faults;
+    std::ranges::for_each(indexes, [&](int i) { faults[i] = -1; });
+    return faults;
+}
+
+// The host's UDP socket with faults on the host's side of the network.
+class LossyUdpSocket final : public UdpSocket {
+  public:
+    LossyUdpSocket(FakeUdpSocket& inner, SimTime& time) : inner_(inner), time_(time) {}
+    Faults data, acks;
+
+    UdpBindResult bind(quint16 port) override { return inner_.bind(port); }
+    void setRemoteHost(const QString& host) override { inner_.setRemoteHost(host); }
+    QString remoteHost() const override { return inner_.remoteHost(); }
+    void setRemotePort(quint16 port) override { inner_.setRemotePort(port); }
+    quint16 remotePort() const override { return inner_.remotePort(); }
+    bool hasPendingDatagram() override { return inner_.hasPendingDatagram(); }
+    void setArrivalHandler(std::function<void()> h) override {
+        inner_.setArrivalHandler(std::move(h));
+    }
+    bool send(const QByteArray& d, QString* error) override {
+        const auto fault = isData(d) ? data.find(dataSent_++) : data.end();
+        if (fault == data.end()) {
+            return inner_.send(d, error);
+        }
+        if (fault->second >= 0) {
+            time_.after(fault->second, [this, d] { inner_.send(d, nullptr); });
+        }
+        return true;
+    }
+    // What is held back or lost leaves an empty datagram, which the host ignores.
+    ReceivedDatagram readDatagram() override {
+        const ReceivedDatagram d = inner_.readDatagram();
+        const bool counted = isData(d.data) && !std::exchange(released_, false);
+        const auto fault = counted ? acks.find(acksArrived_++) : acks.end();
+        if (fault == acks.end()) {
+            return d;
+        }
+        if (fault->second >= 0) {
+            time_.after(fault->second, [this, d] {
+                released_ = true;
+                inner_.receiveFromNetwork(d.data, d.sender);
+            });
+        }
+        return {QByteArray(), d.sender};
+    }
+
+  private:
+    static bool isData(const QByteArray& d) {
+        return datagramType(d) == quint16(DatagramType::Data);
+    }
+    FakeUdpSocket& inner_;
+    SimTime& time_;
+    int dataSent_ = 0;
+    int acksArrived_ = 0;
+    bool released_ = false;
+};
+
+// The session behind LossyUdpSocket, on the link chosen; the drive expects `file`.
+struct Rig {
+    Rig(drivesim::DriveOptions o, const QByteArray& file, bool ethernet)
+        : drive(tp, (o.ipAddress = QStringLiteral("127.0.0.1"), o.firmwareFile = file, o)) {
+        tp.time.passStep = 5e-6;  // a real event pass costs microseconds
+        tp.serial.setOpenResult(1, 0);
+        session.Form_Load();
+        if (ethernet) {
+            session.editAddress(drive.address());
+            session.chooseLink(Link::Ethernet);
+        }
+    }
+    // The drive received the image byte for byte, each byte once.
+    bool confirmed() const {
+        const auto v = drive.lastVerdict();
+        return v && v->identical && v->duplicates == 0 && v->overruns == 0;
+    }
+    void midway(std::function<void()> action) {  // once the first block has gone
+        auto& poll = polls.emplace_back();
+        poll = [=, this, &poll] {
+            session.downloadState().BlockCount >= 1 ? action() : tp.time.after(0.001, poll);
+        };
+        tp.time.after(0.001, poll);
+    }
+
+    TestPlatform tp;
+    LossyUdpSocket udp{tp.udp, tp.time};
+    Platform platform{tp.time, tp.pump, tp.serial, udp, tp.fileDialog, tp.settings};
+    RecordingObserver seen;
+    Session session{platform, seen};
+    SimulatedDriveLink drive;
+    std::list<std::function<void()>> polls;
+};
+
+const QString kComplete = QStringLiteral("Firmware Download is complete");
+const QString kFailed = QStringLiteral("Firmware Download Failed");
+const QString T = QStringLiteral("Timed out waiting for ack packet...");
+const QString A =
+    QStringLiteral("Inbound packet acknowledge dropped. Continuing with next packet...");
+const QString R = QStringLiteral("Outbound packet dropped. Re-sending last packet...");
+
+// A firmware file for model 55 at revision 1.07: header, three skipped bytes, image.
+QByteArray firmwareFile(int imageSize) {
+    return QByteArray("1.07\r\n55\r\nxyz") + testImage(imageSize);
+}
+
+}  // namespace
+
+class DownloadTest : public QObject {
+    Q_OBJECT
+  private slots:
+    // The firmware folder's record goes here, not into the user's home.
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(home.path())); }
+
+    // Whether the drive holds the block just sent, by its 16-bit count of data datagrams.
+    void driveHasBlock_data() {
+        QTest::addColumn<QList<int>>("numbers");  // the drive's count, blocks delivered before, has
+        QTest::newRow("65535th") << QList<int>{65535, 65534, 1};
+        QTest::newRow("65536th, wrapped to 0") << QList<int>{0, 65535, 1};
+    }
+    void driveHasBlock() {
+        QFETCH(QList<int>, numbers);
+        QCOMPARE(kestrel::driveHasBlock(numbers[0], numbers[1]), numbers[2] == 1);
+    }
+
+    // Blocks sent one by one as the download does: how each ends and when.
+    void ethernetBlocks_data() {
+        QTest::addColumn<Faults>("data");
+        QTest::addColumn<Faults>("acks");
+        QTest::addColumn<bool>("mute");  // the drive leaves count queries unanswered
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<QByteArray>("during");  // 0.1 ms into the first wait: drive text, or Quit
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("sent");         // DataPacketsSent afterwards
+        QTest::addColumn<double>("duration");  // from the first send to the result (0: not checked)
+        const Faults none;
+        const double trip = 0.0004;  // there and back on the simulated network
+        auto row = [](const char* name, const Faults& data, const Faults& acks, bool mute,
+                      int blocks, int result, const QString& status, int sent, double duration,
+                      const QByteArray& during = {}) {
+            QTest::newRow(name) << data << acks << mute << blocks << during << result << status
+                                << sent << duration;
+        };
+        row("acknowledged", none, none, false, 1, 0, "", 1, trip);
+        // Each send waits 5 s; a count query 0.1 s, and 0.3 s more when unanswered.
+        row("ack just in time", none, {{0, 4.99}}, false, 1, 0, "", 1, 4.99 + trip);
+        row("ack lost, drive has it", none, lost({0}), false, 1, 0, T + A, 1, 5.1);
+        row("ack lost, counts unanswered", none, lost({0}), true, 1, 2, T, 1, 5.4);
+        row("lost once", lost({0}), none, false, 1, 0, T + R, 2, 5.1 + trip);
+        row("never arrives", lost({0, 1, 2, 3, 4}), none, false, 1, 3, T + R.repeated(4), 5, 25.4);
+        row("fifth send's ack just in time", lost({0, 1, 2, 3}), {{0, 4.99}}, false, 1, 0,
+            T + R.repeated(4), 5, 25.39 + trip);
+        // An acknowledgement during the count waits: the count decides.
+        row("late ack, drive has it", none, {{0, 5.05}}, false, 1, 0, T + A, 1, 5.1);
+        row("late ack, count says lost", {{0, 5.02}}, none, false, 1, 0, T, 1, 5.1);
+        // Eight blocks: block 1's first send is datagram 1, and so on until a loss.
+        row("the resend's ack", lost({2}), lost({2}), false, 8, 0, T + R + A, 9, 0);
+        row("2nd resend's ack", lost({2, 3}), lost({2}), false, 8, 0, T + R + R + A, 10, 0);
+        // The drive's text goes to the log, across the ring's end, until an "E".
+        row("E", none, none, false, 1, 1, "a\n\rb E", 1, 0.0001, "a\r\nb E.");
+        row("Quit at once: no count query, no resend", lost({0}), none, false, 1, 6, "", 1, 0.0001,
+            "Quit");
+    }
+    void ethernetBlocks() {
+        QFETCH(bool, mute);
+        QFETCH(int, blocks);
+        const QByteArray image = testImage(200 * blocks);
+        drivesim::DriveOptions o;
+        o.ignoreCountQueries = mute;
+        o.quietTime = 60.0;  // the drive's end of the image outlasts the waits and resends
+        Rig rig(o, testing::firmwareFile(image), true);
+        rig.session.udpChannel().UDP_DCLcommand("B5827", 0);
+        rig.session.dataBlockTransfer().SendStartPacket();
+        rig.seen.status.clear();
+        QFETCH(Faults, data);
+        QFETCH(Faults, acks);
+        rig.udp.data = data;
+        rig.udp.acks = acks;
+        QFETCH(QByteArray, during);
+        rig.session.udpState().UdpRingRead = rig.session.udpState().UdpRingWrite = 199;
+        rig.tp.time.after(0.0001, [&rig, during] {
+            during == "Quit"
+                ? rig.session.Quit_Click()
+                : rig.tp.udp.receiveFromNetwork(datagram(15, during), rig.drive.address());
+        });
+        const double start = rig.tp.time.now();
+        int result = 0;  // of the first block that is not delivered
+        for (qsizetype at = 0; at < image.size() && result == 0; at += 200) {
+            ++rig.session.downloadState().BlockCount;
+            result = rig.session.dataBlockTransfer().SendDataBlock(image.mid(at, 200), 199);
+        }
+        QTEST(result, "result");
+        const double took = rig.tp.time.now() - start;
+        QFETCH(double, duration);
+        QVERIFY2(duration == 0 || qAbs(took - duration) < 0.002, qPrintable(QString::number(took)));
+        QTEST(rig.seen.status, "status");
+        QTEST(rig.session.downloadState().DataPacketsSent, "sent");
+        if (result == 0) {
+            rig.session.waits().WaitMs(60500);  // the drive sees the end of the image
+            QVERIFY2(rig.confirmed(), qPrintable(rig.seen.status));
+            QCOMPARE(rig.session.downloadState().BlocksDelivered, blocks);
+        }
+    }
+
+    void download_data() {
+        QTest::addColumn<bool>("ethernet");
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");  // <path>: the file's
+        QTest::addColumn<int>("sent");  // serial: image bytes delivered; Ethernet: data datagrams
+        QTest::addColumn<QString>("log");  // a line the status log must hold
+        QTest::addColumn<QString>("driveRev");
+        QTest::addColumn<double>("atLeast");  // seconds the download takes
+        auto serial = [](const char* name, const char* situation, int size, const QString& message,
+                         int sent, const QString& log, const char* rev = "1.05") {
+            QTest::newRow(name) << false << situation << firmwareFile(size) << message << sent
+                                << log << rev << -1.0;
+        };
+        auto saved = [&](const char* name, const char* situation, int size, const char* rev) {
+            serial(name, situation, size, kComplete, size, "SA command Sent\r\n", rev);
+        };
+        auto refused = [](const char* name, const QByteArray& file, const QString& message) {
+            QTest::newRow(name) << false << "" << file << message << 0 << ""
+                                << "1.05" << -1.0;
+        };
+        auto ethernet = [](const char* name, const char* situation, const QString& message,
+                           int packets, double atLeast, const QString& log = {}) {
+            QTest::newRow(name) << true << situation << firmwareFile(20 * 200 + 1) << message
+                                << packets << log << "" << atLeast;
+        };
+        saved("high speed, packet at 0.45 s, XOFFs, a 1-byte block", "v5", 32 * 256 + 1, "1.07D");
+        saved("version 2 stays at 9600", "v2", 768, "1.07D");
+        saved("already in the boot loader", "blank", 600, "1.07D");
+        saved("QT not sent: HM too", "noQT", 300, "1.07D");
+        // The saved revision's suffix shows when it is a letter, A to z.
+        saved("SV suffix not a letter", "5", 300, "1.07");
+        saved("SV suffix z", "z", 300, "1.07z");
+        saved("SV reply of four bytes", "\r", 300, "0.00");
+        // It runs once the receive handler, waiting after a power-up packet, has returned.
+        saved("clicked in the receive handler", "click", 700, "1.07D");
+        serial("E from the drive", "error", 2000, "Drive sent back an error code", 768, "E");
+        // 20 blocks may go without a "."; the 21st stops the download.
+        serial("no dot for 21 blocks", "noDots", 30 * 256,
+               "The Drive is not responding to download", 21 * 256, "");
+        serial("SA unanswered", "noSA", 300, kFailed, 300, "Download not saved\r\n", "1.07");
+        serial("XOFF never lifted", "xoff", 4000, "Timeout waiting to send data to drive", -1,
+               "Timed Out waiting to send Data");
+        serial("no file chosen", "noFile", 300, "No Firmware Download File was selected", 0, "");
+        // Under 8 bytes a file is empty whatever it holds.
+        refused("7 bytes", "1.07\r\n\x01", "The Firmware file was empty");
+        refused("8 bytes", "1.07\r\n\x01\x01",
+                "Error: The header of the firmware file \"<path>\" cannot be read: model field: "
+                "byte 0x01 is not text");
+        refused("no image", "1.07\r\n55\r\nxyz", "The Firmware file was empty");
+        ethernet("confirmed", "", "Firmware Download Successful", 21, 2.0);
+        ethernet("silent afterwards", "silent", kFailed, 21, 3.0);
+        ethernet("no count reply", "noCounts",
+                 "Did not receive packet acknowledge from drive. Unable to get packet receive "
+                 "count from drive.",
+                 1, 5.4);
+        ethernet("dropped five times", "noData",
+                 "Same outbound data packet was dropped five times.\r\nYou may have too much "
+                 "traffic on your network.\r\nPlease cycle power on the drive before trying again.",
+                 5, 25.4);
+        // Block 3's acknowledgement comes after its wait and passes for
+        // block 4's, which was lost: the drive's count gives the gap away.
+        ethernet("late ack taken for a lost block's", "lateAck", kFailed, 21, 5.0,
+                 "The drive received 20 of 21 data packets");
+    }
+    void download() {
+        QFETCH(bool, ethernet);
+        QFETCH(QString, situation);
+        QFETCH(QByteArray, file);
+        drivesim::DriveOptions o;
+        o.bootLoaderVersion = situation == "v2" ? 2 : 5;
+        o.bootEntryDelay = situation == "v5" ? 0.45 : o.bootEntryDelay;  // of 0.5 s waited
+        o.blank = situation == "blank";
+        o.revisionSuffix = situation.size() == 1 ? situation[0].toLatin1() : 'D';
+        o.errorAtByte = situation == "error" ? 1000 : -1;
+        o.dotEveryBytes = situation == "noDots" ? 0 : 256;
+        o.replyToSA = situation != "noSA";
+        o.ignoreCountQueries = situation == "noCounts";
+        o.dropAckFraction = situation == "noCounts" ? 1.0 : 0.0;
+        o.dropDataFraction = situation == "noData" ? 1.0 : 0.0;
+        o.quietTime = situation == "lateAck" ? 60 : o.quietTime;
+        Rig rig(o, file, ethernet);
+        const QString path = home.filePath(QStringLiteral("Flash.E"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size() && out.flush());
+        rig.tp.fileDialog.choose(path);
+        rig.session.OpenPrograms_Click();
+        if (!ethernet) {
+            rig.drive.powerUp();
+            rig.session.Delay(500);
+        }
+        rig.seen.shown.clear();
+        rig.session.serialState().QTSent = situation != "noQT";
+        rig.session.downloadState().TransmitHold = true;  // an earlier download's XOFF
+        if (situation == "noFile") {
+            rig.session.report().setFileName(QStringLiteral("Not Loaded"));
+        } else if (situation == "lateAck") {
+            rig.udp.acks = {{3, 5.2}};
+            rig.udp.data = {{4, -1}};
+        } else if (situation == "xoff") {
+            rig.midway([&] { rig.drive.sendSerial("\x13"); });
+        } else if (situation == "silent") {  // once the drive has judged the image, nobody answers
+            rig.drive.drive().onVerdict = [&](auto&) { rig.session.editAddress("127.0.0.2"); };
+        }
+        bool bootEntered = false;  // marks the serial boot-loader entry only
+        rig.midway([&] { bootEntered = rig.session.downloadState().BootEntered; });
+
+        if (situation == "click") {
+            rig.drive.powerUp();
+            rig.tp.time.after(0.05, [&] {
+                QVERIFY(rig.session.serialState().InOnComm);
+                rig.session.StartDownload_Click();
+            });
+            rig.session.Delay(20000);
+        } else {
+            rig.session.StartDownload_Click();
+        }
+
+        QFETCH(QString, message);
+        QCOMPARE(rig.seen.texts(), QStringList{message.replace("<path>", path)});
+        QCOMPARE(rig.seen.shown[0].icon, message == kComplete ? MessageIcon::Exclamation
+                                         : message == kFailed && !ethernet ? MessageIcon::Critical
+                                                                           : MessageIcon::None);
+        QFETCH(QString, log);
+        QVERIFY2(rig.seen.status.contains(log), qPrintable(rig.seen.status));
+        QFETCH(double, atLeast);
+        const bool delivered = ethernet ? atLeast < 5 : message == kComplete || message == kFailed;
+        QVERIFY2(rig.confirmed() == delivered, qPrintable(rig.drive.transcriptText()));
+        const DownloadOutcome& outcome = rig.session.downloadSequence().lastOutcome();
+        QFETCH(int, sent);
+        QVERIFY(sent < 0 || (ethernet ? rig.session.downloadState().DataPacketsSent
+                                      : outcome.bytesSent) == sent);
+        QVERIFY(outcome.seconds > atLeast);
+        QCOMPARE(bootEntered, !ethernet && sent != 0);
+        // The flags and the port as every way out must leave them.
+        const DownloadState& d = rig.session.downloadState();
+        QVERIFY(!d.Downloading && !d.DownloadDone && !d.BootEntered && !d.QuitRequested);
+        QCOMPARE(rig.seen.progress, 0);
+        QVERIFY(rig.tp.serial.isOpen() && rig.tp.serial.settings() == "9600,N,8,1");
+        QCOMPARE(rig.seen.actions.startDownload, ethernet);
+        if (ethernet) {
+            QCOMPARE(rig.tp.udp.sent().front().data, QByteArray::fromHex("0012"));  // start
+            return;
+        }
+        QTEST(rig.seen.drive.revision, "driveRev");
+        const QString transcript = rig.drive.transcriptText();
+        QCOMPARE(transcript.contains(QLatin1String("command \"S\"")), !o.blank && sent != 0);
+        QCOMPARE(transcript.contains(QLatin1String("command \"HM\"")), situation == "noQT");
+        QCOMPARE(rig.tp.serial.settingsHistory().contains(QStringLiteral("115200,N,8,1")),
+                 o.bootLoaderVersion == 5 && sent != 0);
+    }
+
+  private:
+    QTemporaryDir home;
+};
+
+QTEST_MAIN(DownloadTest)
+#include "test_download.moc"
