@@ -1,20 +1,75 @@
-// The simulated drive's engine on simulated time. Serial: packets, commands,
-// the boot loader, line and XON/XOFF pacing, the verdict. Ethernet: commands,
-// acknowledgements, counts. Every download test leans on its verdict, so the
-// verdict is tested at its edges: a byte short, a byte changed, a buffer full.
+// The simulated drive's engine on simulated time: its packets, commands and
+// boot loader on the serial line, and its verdict. Every download test leans
+// on the verdict, so it is tested at its edges: a byte short, a byte changed,
+// a buffer full. Its Ethernet side and its XOFF run under the download and
+// kestrel-flash tests, against what the host must do.
 #include <QtTest>
 
-#include "EngineBench.h"
+#include "Bytes.h"
+#include "SimTime.h"
+#include "SimulatedDrive.h"
+
+Q_DECLARE_METATYPE(kestrel::drivesim::DriveOptions)
 
 using namespace kestrel;
 using namespace kestrel::drivesim;
 using namespace kestrel::testing;
 
 namespace {
-const QByteArray kIdentify = bytes({0, 8, 'C', 2});
-const QByteArray kEnterBootLoader = datagram(8, QByteArray("B") + '\0' + "5827");
-const QByteArray kAck = datagram(17);
-const QByteArray kCount = datagram(16);
+
+template <typename Change>
+DriveOptions optionsWith(Change change) {
+    DriveOptions options;
+    change(options);
+    return options;
+}
+
+// Options of a drive that expects `image` (revision 1.06) to be downloaded.
+DriveOptions expecting(const QByteArray& image, DriveOptions options = {}) {
+    options.firmwareFile = firmwareFile(image);
+    return options;
+}
+
+// The engine alone on simulated time: the test plays the host, handing bytes
+// straight to the engine and collecting what comes back, with its time.
+class EngineBench final : public Scheduler, public DriveTransport {
+  public:
+    explicit EngineBench(DriveOptions options = {}) : drive(*this, *this, options) {}
+
+    double now() const override { return time.now(); }
+    void at(double t, std::function<void()> action) override { time.at(t, std::move(action)); }
+    void deliverSerialByte(char byte) override { serial.push_back({time.now(), byte}); }
+    void deliverDatagram(const QByteArray&, const Endpoint&) override {}
+
+    // The host types `text` at `bitRate`, one character time apart; the clock
+    // runs on `settle` seconds after the last character.
+    void type(const QByteArray& text, int bitRate = 9600, double settle = 0.05) {
+        double t = time.now();
+        for (char c : text) {
+            t += 10.0 / bitRate;
+            time.at(t, [this, c, bitRate] { drive.hostSerialBytes(QByteArray(1, c), bitRate); });
+        }
+        time.advanceTo(t + settle);
+    }
+    void enterBootLoader() {
+        type("B5827\r");
+        time.advanceBy(0.1);
+        takeSerial();
+    }
+    // What the drive sent since the last take.
+    QByteArray takeSerial() {
+        QByteArray all;
+        for (const auto& [when, byte] : std::exchange(serial, {})) {
+            all += byte;
+        }
+        return all;
+    }
+
+    SimTime time;
+    std::vector<std::pair<double, char>> serial;
+    SimulatedDrive drive;
+};
+
 const QByteArray kBootLoaderBlank = bytes({0xF0, 0xFF, 55, 5});
 const QByteArray kUpdated = bytes({0xFF, 6, 55});
 }  // namespace
@@ -64,7 +119,7 @@ class DriveSimEngineTest : public QObject {
         const double start = bench.time.now() + (packet && !typed.isEmpty() ? 0.05 : 0);
         bench.time.advanceBy(0.5);
         if (packet) {
-            QCOMPARE(bench.serial.back().time, start + double(heard.size()) * 10.0 / 9600);
+            QCOMPARE(bench.serial.back().first, start + double(heard.size()) * 10.0 / 9600);
         }
         QCOMPARE(bench.takeSerial(), heard);
         QTEST(bench.drive.lineBitRate(), "bitRate");
@@ -79,38 +134,6 @@ class DriveSimEngineTest : public QObject {
         bench.drive.powerUp();  // its packet at 9600 reaches a host at 115200 as zeros
         bench.time.advanceBy(0.1);
         QCOMPARE(bench.takeSerial(), QByteArray(3, '\0'));
-    }
-
-    // A pty hands the host's bytes over all at once; the emulated line spaces them.
-    void pacesTheHostWithXoffAndXon() {
-        EngineBench bench(optionsWith([](auto& o) {
-            o.rxBufferSize = 1000;
-            o.xoffLevel = 500;
-            o.xonLevel = 100;
-            o.drainRate = 1000;
-            o.dotEveryBytes = 0;
-            o.lineRate = 115200;
-        }));
-        bench.enterBootLoader();
-        // 600 bytes at 11520 a second against a drain of 1000: XOFF once byte 548
-        // is in; 51 more come after it has reached the host (byte 549 was on the
-        // line already). XON once the fill is down to 100.
-        const double perByte = 10.0 / 115200;
-        const double firstByte = bench.time.now() + perByte;
-        bench.drive.hostSerialBytes(testImage(600), 115200);
-        const double lastByte = firstByte + 599 * perByte;
-        const double xonAt = lastByte + (600 - 599 * perByte * 1000 - 100) / 1000 + perByte;
-        bench.time.advanceTo(xonAt - 0.0005);
-        QCOMPARE(bench.serial.size(), size_t(1));
-        QCOMPARE(bench.serial.at(0).time, lastByte - (600 - 548) * perByte + perByte);
-        bench.time.advanceTo(xonAt + 1e-9);
-        QCOMPARE(bench.serial.at(1).time, xonAt);
-        QCOMPARE(bench.takeSerial(), "\x13\x11");
-        bench.time.advanceBy(1.5);
-        const auto v = bench.drive.lastVerdict();
-        QVERIFY(v && v->overruns == 0 && v->xoffsSent == 1);
-        QCOMPARE(v->mostBytesAfterXoff, 51);
-        QCOMPARE(v->seconds, lastByte - firstByte);
     }
 
     void judgesTheSerialImageAfterASecondOfQuiet_data() {
@@ -178,50 +201,6 @@ class DriveSimEngineTest : public QObject {
         bench.drive.powerUp();  // a power cycle brings even a silent drive back
         bench.time.advanceBy(0.1);
         QCOMPARE(bench.takeSerial().size(), heard.endsWith(kBootLoaderBlank) ? 4 : 3);
-    }
-
-    void takesAnImageOverEthernetAndJudgesIt_data() {
-        QTest::addColumn<DriveOptions>("options");
-        // To 4 blocks, a count, a start datagram, the 5th block, a count; then
-        // after the verdict to "C" and a count.
-        QTest::addColumn<QList<QByteArray>>("replies");
-        const QList<QByteArray> acks = {kAck, kAck, kAck, datagram(15, "."), kAck};
-        auto count = [](int n) { return bytes({0, 16, 0, n}); };
-        const QByteArray updated = bytes({0, 8, 6, 55});
-        QTest::newRow("good image: restarts with the file's revision")
-            << DriveOptions() << acks + QList{count(4), kAck, count(1), updated, count(0)};
-        QTest::newRow("E at datagram 2: left without firmware")
-            << optionsWith([](auto& o) { o.errorAtDatagram = 2; })
-            << QList{kAck, kAck, datagram(15, "E"), count(2), count(0), count(0)};
-        QTest::newRow("silent from datagram 3")
-            << optionsWith([](auto& o) { o.stopAtDatagram = 3; }) << acks.mid(0, 3);
-    }
-
-    void takesAnImageOverEthernetAndJudgesIt() {
-        QFETCH(DriveOptions, options);
-        const QByteArray image = testImage(1000);
-        EngineBench bench(expecting(image, options));
-        bench.send(kEnterBootLoader);
-        bench.send(kIdentify);  // the boot loader takes no commands
-        for (qsizetype i = 0; i < image.size(); i += 200) {
-            if (i == 800) {
-                bench.send(kCount);
-                bench.send(datagram(18));
-            }
-            bench.send(datagram(17, image.mid(i, 200)));
-        }
-        bench.send(kCount);
-        QVERIFY(bench.drive.verdicts().empty());
-        bench.time.advanceBy(1.5);
-        bench.send(kIdentify);
-        bench.send(kCount);
-        QTEST(bench.takeDatagrams(), "replies");
-        QVERIFY(bench.serial.empty());  // a restart is not announced over Ethernet
-        const auto v = bench.drive.lastVerdict();
-        QVERIFY(v && v->link == drivesim::Link::Ethernet);
-        QCOMPARE(v->identical, options.errorAtDatagram < 0 && options.stopAtDatagram < 0);
-        QCOMPARE(v->errorSent, options.errorAtDatagram >= 0);
-        QCOMPARE(v->stopped, options.stopAtDatagram >= 0);
     }
 };
 
