@@ -62,6 +62,8 @@ const struct Row {
     {"--ip 127.0.0.2 --ping", "", "", 4, "No response from drive\n", ""},
     {"--ip 127.0.0.2 DIR/small.E", "", "", 4, "", "no drive answered at 127.0.0.2"},
     {"--port PTY --identify DIR/none.E", "", "", 5, "", "Cannot open the firmware file"},
+    {"--ip 127.0.0.1 --identify DIR/49.E", "", "", 6, "revision 1.05 D (NEMA 17",
+     "cannot be loaded into the Attached Drive"},
     {"--ip 127.0.0.1 DIR/49.E", "", "", 6, "", "cannot be loaded into the Attached Drive"},
     {"--port PTY NOTHING", "", "", 7, "", "No Firmware Download File was selected"},
     {"--port PTY DIR/none.E", "", "", 8, "", "The File DIR/none.E could not be found"},
