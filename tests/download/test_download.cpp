@@ -116,11 +116,6 @@ const QString A =
     QStringLiteral("Inbound packet acknowledge dropped. Continuing with next packet...");
 const QString R = QStringLiteral("Outbound packet dropped. Re-sending last packet...");
 
-// A firmware file for model 55 at revision 1.07: header, three skipped bytes, image.
-QByteArray firmwareFile(int imageSize) {
-    return QByteArray("1.07\r\n55\r\nxyz") + testImage(imageSize);
-}
-
 }  // namespace
 
 class DownloadTest : public QObject {
@@ -186,7 +181,7 @@ class DownloadTest : public QObject {
         drivesim::DriveOptions o;
         o.ignoreCountQueries = mute;
         o.quietTime = 60.0;  // the drive's end of the image outlasts the waits and resends
-        Rig rig(o, testing::firmwareFile(image), true);
+        Rig rig(o, firmwareFile(image), true);
         rig.session.udpChannel().UDP_DCLcommand("B5827", 0);
         rig.session.dataBlockTransfer().SendStartPacket();
         rig.seen.status.clear();
@@ -231,8 +226,8 @@ class DownloadTest : public QObject {
         QTest::addColumn<double>("atLeast");  // seconds the download takes
         auto serial = [](const char* name, const char* situation, int size, const QString& message,
                          int sent, const QString& log, const char* rev = "1.05") {
-            QTest::newRow(name) << false << situation << firmwareFile(size) << message << sent
-                                << log << rev << -1.0;
+            QTest::newRow(name) << false << situation << firmware("55", size, "1.07") << message
+                                << sent << log << rev << -1.0;
         };
         auto saved = [&](const char* name, const char* situation, int size, const char* rev) {
             serial(name, situation, size, kComplete, size, "SA command Sent\r\n", rev);
@@ -243,8 +238,8 @@ class DownloadTest : public QObject {
         };
         auto ethernet = [](const char* name, const char* situation, const QString& message,
                            int packets, double atLeast, const QString& log = {}) {
-            QTest::newRow(name) << true << situation << firmwareFile(20 * 200 + 1) << message
-                                << packets << log << "" << atLeast;
+            QTest::newRow(name) << true << situation << firmware("55", 20 * 200 + 1, "1.07")
+                                << message << packets << log << "" << atLeast;
         };
         saved("high speed, packet at 0.45 s, XOFFs, a 1-byte block", "v5", 32 * 256 + 1, "1.07D");
         saved("version 2 stays at 9600", "v2", 768, "1.07D");

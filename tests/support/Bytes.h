@@ -31,12 +31,13 @@ inline QByteArray testImage(int size) {
 }
 
 // A firmware file: header "revision CR LF model CR LF", three filler bytes, image.
-inline QByteArray firmwareFile(const QByteArray& image) {
-    return "1.06\r\n55\r\n\x01\x02\x03" + image;
+inline QByteArray firmwareFile(const QByteArray& image, const QByteArray& model = "55",
+                               const QByteArray& revision = "1.06") {
+    return revision + "\r\n" + model + "\r\nxyz" + image;
 }
 inline QByteArray firmware(const QByteArray& model, int imageSize,
                            const QByteArray& revision = "1.06") {
-    return revision + "\r\n" + model + "\r\nxyz" + testImage(imageSize);
+    return firmwareFile(testImage(imageSize), model, revision);
 }
 
 // In place: a file rewritten keeps its name; `modified` back-dates it.
