@@ -345,6 +345,25 @@ def start_rows(b, directory):
              f"peak RSS {help_rss:.1f} MB", "", "")]
 
 
+def big_file_row(b, directory):
+    """kestrel-flash on a 100 MB image (sparse) that the drive stops with "E"
+    at byte 700: choosing reads the header only and the transfer reads as it
+    sends, so its memory stays that of a small run."""
+    path = os.path.join(directory, "big.E")
+    with open(path, "wb") as f:
+        f.write(b"1.06\r\n55\r\n\x01\x02\x03")
+        f.truncate(f.tell() + (100 << 20))
+    sim = Sim(b["sim"], ["--error-at", "700", "--power-up-delay", "0.5", "--port", "0"])
+    try:
+        proc = subprocess.Popen([b["flash"], "--port", sim.pty, path], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+    finally:
+        sim.stop()
+    return [("memory: kestrel-flash, 100 MB image", "", f"peak RSS {usage.ru_maxrss / 1024:.1f} MB",
+             f"exit {os.waitstatus_to_exitcode(status)} (12: the drive's \"E\" at byte 700)", "")]
+
+
 def plot(runs, png, directory):
     if not shutil.which("gnuplot"):
         return "gnuplot missing: no plot"
@@ -411,6 +430,7 @@ def main():
             rows += wait_rows(b)
         if args.only in (None, "start"):
             rows += start_rows(b, directory)
+            rows += big_file_row(b, directory)
     widths = [max(len(r[i]) for r in rows) for i in range(5)]
     for r in rows:
         print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")

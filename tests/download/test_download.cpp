@@ -1,5 +1,6 @@
 // The download on simulated time against the in-process simulated drive: Ethernet blocks
-// through losses in every order, and the whole download, every way it can end.
+// through losses in every order, the whole download, every way it can end, and firmware
+// files that are not what they should be.
 #include <QtTest>
 #include <map>
 
@@ -91,6 +92,15 @@ struct Rig {
     bool confirmed() const {
         const auto v = drive.lastVerdict();
         return v && v->identical && v->duplicates == 0 && v->overruns == 0;
+    }
+    // Every way out leaves the flags clear, the port at 9600 and the window usable.
+    void leftUsable(bool ethernet) {
+        const DownloadState& d = session.downloadState();
+        QVERIFY(!d.Downloading && !d.DownloadDone && !d.BootEntered && !d.QuitRequested);
+        QVERIFY(!session.ended() && seen.actions.openPrograms);
+        QCOMPARE(seen.progress, 0);
+        QVERIFY(tp.serial.isOpen() && tp.serial.settings() == "9600,N,8,1");
+        QCOMPARE(seen.actions.startDownload, ethernet);
     }
     void midway(std::function<void()> action) {  // once the first block has gone
         auto& poll = polls.emplace_back();
@@ -349,12 +359,7 @@ class DownloadTest : public QObject {
                                       : outcome.bytesSent) == sent);
         QVERIFY(outcome.seconds > atLeast);
         QCOMPARE(bootEntered, !ethernet && sent != 0);
-        // The flags and the port as every way out must leave them.
-        const DownloadState& d = rig.session.downloadState();
-        QVERIFY(!d.Downloading && !d.DownloadDone && !d.BootEntered && !d.QuitRequested);
-        QCOMPARE(rig.seen.progress, 0);
-        QVERIFY(rig.tp.serial.isOpen() && rig.tp.serial.settings() == "9600,N,8,1");
-        QCOMPARE(rig.seen.actions.startDownload, ethernet);
+        rig.leftUsable(ethernet);
         if (ethernet) {
             QCOMPARE(rig.tp.udp.sent().front().data, QByteArray::fromHex("0012"));  // start
             return;
@@ -365,6 +370,85 @@ class DownloadTest : public QObject {
         QCOMPARE(transcript.contains(QLatin1String("command \"HM\"")), situation == "noQT");
         QCOMPARE(rig.tp.serial.settingsHistory().contains(QStringLiteral("115200,N,8,1")),
                  o.bootLoaderVersion == 5 && sent != 0);
+    }
+
+    // Chosen, then downloaded over serial: each ends with its message, and the
+    // drive keeps nothing it did not get whole.
+    void badFiles_data() {
+        QTest::addColumn<QByteArray>("chosen");     // null: a folder
+        QTest::addColumn<QByteArray>("rewritten");  // before the click or mid-transfer
+        QTest::addColumn<QString>("chooseMessage");
+        QTest::addColumn<QString>("downloadMessage");
+        QTest::addColumn<QString>("fileModel");  // afterwards
+        const QString header =
+            QStringLiteral("Error: The header of the firmware file \"<path>\" cannot be read: ");
+        const QByteArray good = firmware("55", 1000);
+        const QByteArray none;
+        const QByteArray elf = QByteArray("\x7f\x45LF\x01\x01\x01\0\0\0\r\n\x02\0(\0", 17) + good;
+        const QString notText = header + "revision field: byte 0x7f is not text";
+        // 2^32 + 49 would wrap onto KX-M3; unknown, it loads as the rules say.
+        QTest::newRow("huge numbers")
+            << firmware("4294967345", 600, "99999.99") << none << "" << kComplete << "Unknown";
+        QTest::newRow("binary garbage") << elf << none << notText << notText << "None";
+        QTest::newRow("a folder") << QByteArray() << none
+                                  << "Error: Cannot open the firmware file \"<path>\": file to "
+                                     "open is a directory"
+                                  << "The File <path> could not be found"
+                                  << "None";
+        // Sparse, so it takes no disk space; its memory use is a bench figure.
+        QTest::newRow("100 MB image, E at byte 700")
+            << firmware("55", 0) << none << "" << "Drive sent back an error code" << "KX-M1";
+        QTest::newRow("shrunk after choosing")
+            << good << firmware("55", 300) << "" << kComplete << "KX-M1";
+        QTest::newRow("replaced by another drive's file")
+            << good << firmware("49", 1000, "2.00") << ""
+            << "The Selected Firmware File cannot be loaded into the Attached Drive"
+            << "KX-M1";
+        QTest::newRow("rewritten during the transfer")
+            << good << firmware("55", 1000, "1.08") << ""
+            << "The Firmware file changed during the download"
+            << "KX-M1";
+    }
+    void badFiles() {
+        QFETCH(QByteArray, chosen);
+        QFETCH(QByteArray, rewritten);
+        QFETCH(QString, chooseMessage);
+        QFETCH(QString, downloadMessage);
+        const QByteArray tag = QTest::currentDataTag();
+        const bool big = tag.startsWith("100 MB"), during = tag.contains("during");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Flash.E"));
+        // Built a day ago: a rewrite shows in the time of last change.
+        const QDateTime built = QDateTime::currentDateTime().addDays(-1);
+        QVERIFY(chosen.isNull() ? QDir().mkpath(path) : writeFile(path, chosen, built));
+        QVERIFY(!big || QFile::resize(path, chosen.size() + (100 << 20)));
+        drivesim::DriveOptions o;
+        o.errorAtByte = big ? 700 : -1;
+        const QByteArray kept = downloadMessage != kComplete ? QByteArray()
+                                : rewritten.isNull()         ? chosen
+                                                             : rewritten;
+        Rig rig(o, kept, false);
+        rig.drive.powerUp();
+        rig.session.Delay(500);
+        rig.tp.fileDialog.choose(path);
+        rig.session.OpenPrograms_Click();
+        QCOMPARE(rig.seen.texts().join(""), chooseMessage.replace("<path>", path));
+        QCOMPARE(rig.seen.file.name, path);
+        QVERIFY(during || rewritten.isNull() || writeFile(path, rewritten));
+        rig.seen.shown.clear();
+        rig.tp.serial.clearTransmitted();
+        if (during) {
+            rig.midway([&] { QVERIFY(writeFile(path, rewritten)); });
+        }
+
+        rig.session.StartDownload_Click();
+
+        QCOMPARE(rig.seen.texts(), QStringList{downloadMessage.replace("<path>", path)});
+        QTEST(rig.seen.file.model, "fileModel");
+        QVERIFY2(kept.isEmpty() || rig.confirmed(), qPrintable(rig.drive.transcriptText()));
+        QCOMPARE(rig.tp.serial.transmitted().isEmpty(), kept.isEmpty() && !during && !big);
+        QCOMPARE(rig.drive.transcriptText().contains("command \"SA\""), !kept.isEmpty());
+        rig.leftUsable(false);
     }
 
   private:

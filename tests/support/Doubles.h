@@ -33,10 +33,7 @@ class RecordingObserver final : public SessionObserver {
     void driveChanged(const DriveShown& d) override { drive = d; }
     void fileChanged(const FileShown& f) override { file = f; }
     void countersChanged(const Counters& c) override { counters = c; }
-    void progressChanged(qint64 value, qint64 maximum) override {
-        progress = value;
-        progressMaximum = maximum;
-    }
+    void progressChanged(qint64 value, qint64) override { progress = value; }
     void extraTextChanged(const QString&) override {}
     void actionsChanged(const Actions& a) override { actions = a; }
     void linkChanged(Link l) override { link = l; }
@@ -65,7 +62,6 @@ class RecordingObserver final : public SessionObserver {
     FileShown file;
     Counters counters;
     qint64 progress = 0;
-    qint64 progressMaximum = 0;
     Actions actions;
     Link link = Link::Serial;
     int portChoice = -1;
@@ -98,7 +94,6 @@ class ScriptedFileDialog final : public FileDialog {
     void choose(const QString& path) {
         answers.push_back({FileDialogResult::Outcome::Chosen, path, {}});
     }
-    void cancel() { answers.push_back({FileDialogResult::Outcome::Cancelled, {}, {}}); }
     std::deque<FileDialogResult> answers;
     std::vector<Call> calls;
 };

@@ -5,10 +5,7 @@
 namespace kestrel::testing {
 
 SimulatedDriveLink::SimulatedDriveLink(TestPlatform& platform, drivesim::DriveOptions options)
-    : platform_(platform),
-      clock_(platform.time),
-      wire_(platform, options.ipAddress),
-      drive_(clock_, wire_, std::move(options)) {
+    : platform_(platform), drive_(*this, *this, std::move(options)) {
     platform_.serial.setPeer(this);
     platform_.udp.setPeer(this);
     if (platform_.serial.isOpen()) {

@@ -13,7 +13,10 @@ namespace kestrel::testing {
 // character time apart, and the drive's bytes reach the host's port one
 // character time apart at the drive's bit rate; its datagrams come from its
 // own address. The same protocol engine runs in `kestrel-drive-sim`.
-class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
+class SimulatedDriveLink final : public SerialPeer,
+                                 public UdpPeer,
+                                 drivesim::Scheduler,
+                                 drivesim::DriveTransport {
   public:
     explicit SimulatedDriveLink(TestPlatform& platform, drivesim::DriveOptions options = {});
     ~SimulatedDriveLink() override;
@@ -36,36 +39,18 @@ class SimulatedDriveLink final : public SerialPeer, public UdpPeer {
     void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) override;
 
   private:
-    class Clock final : public drivesim::Scheduler {
-      public:
-        explicit Clock(SimTime& time) : time_(time) {}
-        double now() const override { return time_.now(); }
-        void at(double time, std::function<void()> action) override {
-            time_.at(time, std::move(action));
-        }
-
-      private:
-        SimTime& time_;
-    };
-    class Wire final : public drivesim::DriveTransport {
-      public:
-        Wire(TestPlatform& platform, QString address)
-            : platform_(platform), address_(std::move(address)) {}
-        void deliverSerialByte(char byte) override {
-            platform_.serial.receiveFromDrive(QByteArray(1, byte));
-        }
-        void deliverDatagram(const QByteArray& datagram, const drivesim::Endpoint&) override {
-            platform_.udp.receiveFromNetwork(datagram, address_);
-        }
-
-      private:
-        TestPlatform& platform_;
-        QString address_;
-    };
+    double now() const override { return platform_.time.now(); }
+    void at(double time, std::function<void()> action) override {
+        platform_.time.at(time, std::move(action));
+    }
+    void deliverSerialByte(char byte) override {
+        platform_.serial.receiveFromDrive(QByteArray(1, byte));
+    }
+    void deliverDatagram(const QByteArray& datagram, const drivesim::Endpoint&) override {
+        platform_.udp.receiveFromNetwork(datagram, address());
+    }
 
     TestPlatform& platform_;
-    Clock clock_;
-    Wire wire_;
     drivesim::SimulatedDrive drive_;
 };
 
