@@ -2,6 +2,7 @@
 // choosing a file through the session with real files in a temporary folder.
 #include <QBuffer>
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,46 +24,15 @@ struct FailingDevice final : QIODevice {
         open(QIODevice::ReadOnly);
         setErrorString(QStringLiteral("the disk went away"));
     }
-    bool isSequential() const override { return true; }
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char*, qint64) override { return -1; }
 };
 
 QString write(const QString& path, const QByteArray& content) {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    return path;
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return written ? path : "<not written: " + path + ">";
 }
-
-// The session on doubles, loaded, with its firmware folder in a temporary folder.
-struct Rig {
-    Rig() {
-        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-        tp.serial.setOpenResult(1, 0);
-        session.Form_Load();
-        seen.onShow = [this](const auto&) { enabledThen.push_back(seen.actions.openPrograms); };
-    }
-    ~Rig() { qunsetenv("XDG_DATA_HOME"); }
-    void choose(const QString& path) {
-        tp.fileDialog.choose(path);
-        session.OpenPrograms_Click();
-    }
-    // FileName|the selected path|FileRev|FileModel|the two numbers
-    QString shown() {
-        const FirmwareState& s = session.firmwareState();
-        return QStringList{seen.file.name, s.path, seen.file.revision, seen.file.model}.join('|') +
-               QStringLiteral("|%1|%2").arg(s.FileRevNumber).arg(s.FileModelCode);
-    }
-    QString folder() const { return dir.filePath(QStringLiteral("Veltrane")); }
-
-    QTemporaryDir dir;
-    testing::TestPlatform tp;
-    testing::RecordingObserver seen;
-    Session session{tp.platform, seen};
-    std::vector<bool> enabledThen;  // OpenPrograms, each time a message was shown
-};
 
 }  // namespace
 
@@ -78,19 +48,15 @@ class TestFirmware : public QObject {
                       qint64 size) {
             QTest::newRow(name) << input << status << QString(read) << size;
         };
-        const QByteArray rest("abc\x00\r\n\xff", 7);
         const QByteArray l(kMaxFieldLength, '1');  // the longest field
-        row("comma", "1.05,57\r\n" + rest, Status::Complete, "1.05|57|105|57", 9);
-        row("CR LF", "2.10\r\n057abc\r\n" + rest, Status::Complete, "2.10|057abc|210|57", 14);
-        row("LF; largest model code", "2\n32767\n" + rest, Status::Complete, "2|32767|2|32767", 8);
-        row("CR; one past it", "1.5\r32768\r" + rest, Status::Complete, "1.5|32768|15|0", 10);
-        row("LF CR is two line ends", "1.05\n\r57" + rest, Status::Complete, "1.05||105|0", 6);
-        row("quoted, spaces around", "  \"1.05b7\" , \"-5\"\r\n" + rest, Status::Complete,
-            "1.05b7|-5|105|0", 19);
-        row("quotes hold a comma and a line end", "\"1,\r\n5\",99999999999999999999\r\n" + rest,
-            Status::Complete, "1,\r\n5|99999999999999999999|0|0", 30);
+        row("CR LF", "2.10\r\n057abc\r\n" + kBody, Status::Complete, "2.10|057abc|210|57", 14);
+        row("LF; largest model code", "2\n32767\n" + kBody, Status::Complete, "2|32767|2|32767", 8);
+        row("CR; one past it", "1.5\r32768\r" + kBody, Status::Complete, "1.5|32768|15|0", 10);
+        row("LF CR is two line ends", "1.05\n\r57" + kBody, Status::Complete, "1.05||105|0", 6);
+        row("quoted, spaces around; quotes hold a comma and a line end",
+            "  \"1,\r\n5\" , \"99999999999999999999\"\r\n" + kBody, Status::Complete,
+            "1,\r\n5|99999999999999999999|0|0", 36);
         row("empty", "", Status::Empty, "||0|0", 0);
-        row("revision and line end only", "1.x5\r\n", Status::EndsAfterRevision, "1.x5||0|0", 6);
         // Fields at the length limit, and one past it, plain and quoted.
         QTest::newRow("longest fields") << l + ",\"" + l + "\"" << Status::Complete
                                         << QString(l + "|" + l + "|111|0") << l.size() * 2 + 3;
@@ -137,16 +103,12 @@ class TestFirmware : public QObject {
     // The dialog's first proposal: the record's path, a bare name taken as in the folder.
     void proposedName() {
         QTemporaryDir dir;
-        const QString folder = dir.path();
+        const QString folder = dir.path(), record = folder + "/FirmwareFile.txt";
         QCOMPARE(proposedFirmwareName(folder), folder + "/Flash.elf.E");  // no record yet
-        const std::vector<std::pair<QByteArray, QString>> cases{
-            {"/srv/fw/x.E\r\n", "/srv/fw/x.E"},
-            {"\"Other.E\"\r\n", folder + "/Other.E"},
-            {"\"/srv/fw/x.E", folder + "/Flash.elf.E"}};  // unclosed quote: no record
-        for (const auto& [record, proposed] : cases) {
-            write(dir.filePath(QStringLiteral("FirmwareFile.txt")), record);
-            QCOMPARE(proposedFirmwareName(folder), proposed);
-        }
+        write(record, "\"Other.E\"\r\n");
+        QCOMPARE(proposedFirmwareName(folder), folder + "/Other.E");
+        write(record, "\"/srv/fw/x.E");  // an unclosed quote: no record
+        QCOMPARE(proposedFirmwareName(folder), folder + "/Flash.elf.E");
     }
 
     // Every outcome of a second choice, after a first file was read, so that what
@@ -155,50 +117,68 @@ class TestFirmware : public QObject {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("situation");  // the link, or what goes wrong
         QTest::addColumn<QString>("shown");      // FileRev|FileModel|the two numbers
-        QTest::addColumn<QString>("message");    // with <file> and <folder>
+        QTest::addColumn<QString>("message");    // with <folder>
+        auto row = [](const char* name, const QByteArray& content, const char* situation,
+                      const char* shown, const char* message) {
+            QTest::newRow(name) << content << QString(situation) << QString(shown)
+                                << QString(message);
+        };
         const QByteArray good = "1.05\r\n57\r\n" + kBody;
-        const QString first = "2.10|QN-J AC|210|36", read = "1.05|KX-M1|105|57";
-        QTest::newRow("1.05 and 57") << good << "serial" << read << "";
-        QTest::newRow("only 1.05, line end") << QByteArray("1.05\r\n") << "serial"
-                                             << "1.05|QN-J AC|105|36"
-                                             << "The Firmware file was empty";
-        QTest::newRow("record is a folder")
-            << good << "record is a folder" << first
-            << "Error: Cannot remember the firmware file's path in \"<folder>/FirmwareFile.txt\": "
-               "Filename refers to a directory";
-        QTest::newRow("ethernet enables after a read") << good << "ethernet" << read << "";
+        row("only 1.05, line end", "1.05\r\n", "serial", "1.05|QN-J AC|105|36",
+            "The Firmware file was empty");
+        row("record is a folder", good, "record is a folder", "2.10|QN-J AC|210|36",
+            "Error: Cannot remember the firmware file's path in \"<folder>/FirmwareFile.txt\": "
+            "Filename refers to a directory");
+        row("read; Ethernet enables the download", good, "ethernet", "1.05|KX-M1|105|57", "");
     }
     void secondChoice() {
         QFETCH(QByteArray, content);
         QFETCH(QString, situation);
         QFETCH(QString, message);
-        Rig rig;
+        QTemporaryDir dir;  // home of the firmware folder and of the files chosen
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
+        const auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        const QString folder = dir.filePath("Veltrane"), record = folder + "/FirmwareFile.txt";
+        testing::TestSession ts;
+        ts.tp.serial.setOpenResult(1, 0);
+        ts.session.Form_Load();
+        std::vector<bool> enabledThen;  // OpenPrograms, each time a message was shown
+        ts.seen.onShow = [&](const auto&) { enabledThen.push_back(ts.seen.actions.openPrograms); };
+        // Returns FileName|the selected path|FileRev|FileModel|the two numbers.
+        auto choose = [&](const QString& path) {
+            ts.tp.fileDialog.choose(path);
+            ts.session.OpenPrograms_Click();
+            const FirmwareState& f = ts.session.firmwareState();
+            return QStringList{ts.seen.file.name,
+                               f.path,
+                               ts.seen.file.revision,
+                               ts.seen.file.model,
+                               QString::number(f.FileRevNumber),
+                               QString::number(f.FileModelCode)}
+                .join('|');
+        };
         // A comma, spaces and letters beyond ASCII must survive the record.
-        const QString first =
-            write(rig.dir.filePath(QStringLiteral("Früh, v1.E")), "\"2.10\",\"36\"\r\n" + kBody);
-        const QString path = write(rig.dir.filePath(QStringLiteral("chosen.E")), content);
+        const QString first = write(dir.filePath("Früh, v1.E"), "\"2.10\",\"36\"\r\n" + kBody);
+        const QString path = write(dir.filePath("chosen.E"), content);
         if (situation == QLatin1String("ethernet")) {
-            rig.session.driveAddress().selectEthernet();
+            ts.session.driveAddress().selectEthernet();
         }
-        rig.choose(first);
-        QCOMPARE(rig.shown(), first + "|" + first + "|2.10|QN-J AC|210|36");
-        const QString record = rig.folder() + QStringLiteral("/FirmwareFile.txt");
+        QCOMPARE(choose(first), first + "|" + first + "|2.10|QN-J AC|210|36");
         const bool recordLost = situation == QLatin1String("record is a folder");
         QVERIFY(!recordLost || (QFile::remove(record) && QDir().mkpath(record)));
 
-        rig.choose(path);
-
-        QCOMPARE(rig.tp.fileDialog.calls.back().initialName,
-                 recordLost ? rig.folder() + QStringLiteral("/Flash.elf.E") : first);
-        message.replace("<file>", path).replace("<folder>", rig.folder());
-        QCOMPARE(rig.seen.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(rig.enabledThen, std::vector<bool>(message.isEmpty() ? 0 : 1, false));
         QFETCH(QString, shown);
-        QCOMPARE(rig.shown(), path + "|" + path + "|" + shown);
+        QCOMPARE(choose(path), path + "|" + path + "|" + shown);
+
+        QCOMPARE(ts.tp.fileDialog.calls.back().initialName,
+                 recordLost ? folder + "/Flash.elf.E" : first);
+        message.replace("<folder>", folder);
+        QCOMPARE(ts.seen.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(enabledThen, std::vector<bool>(message.isEmpty() ? 0 : 1, false));
         QFile remembered(record);
         QCOMPARE(remembered.open(QIODevice::ReadOnly) ? remembered.readAll() : "<none>",
                  recordLost ? "<none>" : '"' + path.toUtf8() + "\"\r\n");
-        QCOMPARE(rig.seen.actions.startDownload, situation == QLatin1String("ethernet"));
+        QCOMPARE(ts.seen.actions.startDownload, situation == QLatin1String("ethernet"));
     }
 };
 
