@@ -8,9 +8,6 @@
 #include "SimTime.h"
 #include "SimulatedDrive.h"
 
-// Rows name only the options they change; the others keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 Q_DECLARE_METATYPE(kestrel::drivesim::DriveOptions)
 
 using namespace kestrel;

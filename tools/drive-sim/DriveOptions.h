@@ -22,7 +22,7 @@ struct DriveOptions {
     // The firmware file the host is expected to send (header included); its
     // image is what every download is compared with, its revision is the
     // drive's after a good download. Empty: nothing is expected.
-    QByteArray firmwareFile;
+    QByteArray firmwareFile{};
     // A second of silence ends an image.
     double quietTime = 1.0;
 
@@ -42,7 +42,7 @@ struct DriveOptions {
     bool replyToSA = true;
     bool replyToSV = true;
     // Bytes slipped into every packet right after its marker (an LF, garbage).
-    QByteArray packetInsert;
+    QByteArray packetInsert{};
 
     // The boot loader's receive buffer, drained into flash at a fixed rate;
     // XOFF at xoffLevel, XON once it has drained to xonLevel. Bytes beyond the
