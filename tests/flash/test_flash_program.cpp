@@ -48,7 +48,6 @@ const struct Row {
      "on COM8 (PTY) to power up\nDrive: KX-M1, revision 1.05 (NEMA 17", ""},
     {"--ip 127.0.0.1 --ping", "", "", 0,
      "Drive responded.  ARM build number is 300. MAC ID = 2-0-0-4B-53-37\n", ""},
-    {"--list-ports", "", "", 0, "  COM8  PTY", ""},
     {"--port PTY DIR/small.E --json", "", "power-up", 0, "\"exitCode\": 0", "is complete"},
     {"--simulate", "", "", 0, "Simulated drive: identical=yes", "is complete"},
     {big, "", "power-up,SIGTERM", 1, "", ""},
@@ -152,18 +151,10 @@ class FlashProgramTest : public QObject {
         if (QString(r.arguments).endsWith("--json") && r.exitCode == 0) {
             const QJsonObject summary = QJsonDocument::fromJson(flash.out).object();
             QCOMPARE(summary.value("bytesSent").toInteger(), small.size() - 13);
-            QVERIFY(summary.value("driveAfter")
-                        .toObject()
-                        .value("revision")
-                        .toString()
-                        .startsWith("1.06"));
+            QVERIFY(summary["driveAfter"]["revision"].toString().startsWith("1.06"));
             // Not a terminal: a line at each tenth, 100 % once.
             QCOMPARE(flash.err.count("progress "), 10);
             QVERIFY(flash.err.contains("progress 100%\n"));
-            QVERIFY2(sim.verdict.contains("result: identical"), sim.verdict);
-        }
-        if (step == "power-up" && r.exitCode == 0) {  // answered as the window answers
-            QVERIFY(sim.hostLines.contains("serial host>  command \"QT\""));
         }
         QVERIFY(!lockHeld(sim.ptyPath) && !lockHeld(quiet.path));
         QSettings settings(flash.settingsFile(), QSettings::IniFormat);

