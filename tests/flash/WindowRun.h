@@ -17,9 +17,9 @@
 
 namespace kestrel::testing {
 
-// FILE is chosen, on serial the drive powers up, then "Download to Drive..." is
-// pressed and each box closed as a person pressing OK would. Returns the
-// boxes' texts.
+// On serial the drive powers up; with a FILE, it is chosen, "Download to
+// Drive..." is pressed and each box closed as a person pressing OK would.
+// Returns the boxes' texts.
 inline QStringList windowRun(SimDrive& sim, const QString& file, bool ethernet) {
     QtClock clock;
     QtEventPump pump(clock);
@@ -48,16 +48,22 @@ inline QStringList windowRun(SimDrive& sim, const QString& file, bool ethernet) 
         form.session().chooseLink(Link::Ethernet);
     }
     auto* start = form.findChild<QPushButton*>("StartDownload");
-    dialog.choose(file);
-    form.findChild<QPushButton*>("OpenPrograms")->click();
+    if (!file.isEmpty()) {
+        dialog.choose(file);
+        form.findChild<QPushButton*>("OpenPrograms")->click();
+    }
     if (!ethernet) {
+        const DriveShown blank = form.session().report().drive();
         sim.powerUp();
         const QDeadlineTimer deadline(10000);
-        while (!start->isEnabled() && !deadline.hasExpired()) {
+        while (!(file.isEmpty() ? form.session().report().drive() != blank : start->isEnabled()) &&
+               !deadline.hasExpired()) {
             QTest::qWait(20);
         }
     }
-    start->click();  // returns when the download has ended
+    if (!file.isEmpty()) {
+        start->click();  // returns when the download has ended
+    }
     form.session().Form_Unload();
     return texts;
 }
