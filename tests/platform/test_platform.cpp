@@ -134,4 +134,4 @@ class PlatformTest : public QObject {
 };
 
 QTEST_MAIN(PlatformTest)
-#include "test_serial_platform.moc"
+#include "test_platform.moc"
