@@ -26,7 +26,6 @@ class FlashOptionsTest : public QObject {
             {"--com 1 --identify --wait 3600.5", "--wait: expected seconds"},
             {"--ip 256.1.1.1 --ping", "--ip: expected an address"},
             {"", "nothing to do"},
-            {"--frobnicate", "Unknown option 'frobnicate'"},
             {"--port /dev/a --com 2 --identify", "only one of --port, --com and --ip"},
             {"--simulate --com 2", "--simulate brings its own serial line"},
             {"--com 1 --identify a.E b.E", "at most one FILE"},

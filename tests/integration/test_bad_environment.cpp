@@ -1,10 +1,10 @@
 // A machine that is not as the tools expect: no display for the window, a COM
 // port that is not a serial port, a settings store that cannot be read or
 // written. Each gets a clear message, never a hang or an abort.
-#include <QProcess>
 #include <QtTest>
 
 #include "Doubles.h"
+#include "Processes.h"
 #include "platform/qt/QtServices.h"
 
 using namespace kestrel;
@@ -34,22 +34,18 @@ class BadEnvironmentTest : public QObject {
         QFETCH(QStringList, command);
         QFETCH(QString, display);
         QFETCH(QString, errorEnd);
-        QTemporaryDir dir;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        FlashProcess run;  // for its XDG folders
+        QProcessEnvironment env = run.process.processEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
             env.remove(name);
         }
         if (!display.isEmpty()) {
             env.insert("DISPLAY", display);
         }
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(command.first(), command.mid(1));
-        QVERIFY(process.waitForFinished(20000));
-        const QString err = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QTEST(process.exitCode(), "exitCode");
+        run.process.setProcessEnvironment(env);
+        run.process.start(command.first(), command.mid(1));
+        QTEST(run.finish(20000), "exitCode");  // -1 when it crashed or hung
+        const QString err = QString::fromLocal8Bit(run.err).trimmed();
         QVERIFY2(err.endsWith(errorEnd), qPrintable(err));
     }
 

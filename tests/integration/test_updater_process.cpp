@@ -22,10 +22,7 @@ class UpdaterProcessTest : public QObject {
         QFETCH(int, signalNumber);
         QuietPty pty;
         FlashProcess home;  // only for its XDG folders
-        {
-            QSettings settings(home.settingsFile(), QSettings::IniFormat);
-            settings.setValue("Ports/COM1", pty.path);
-        }
+        QVERIFY(home.writeSettings("[Ports]\nCOM1=" + pty.path.toLocal8Bit() + "\n"));
         QProcess& updater = home.process;
         QProcessEnvironment env = updater.processEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");

@@ -79,6 +79,11 @@ struct FlashProcess {
     QString settingsFile() const {
         return home.filePath("config/KestrelUpdater/KestrelUpdater.conf");
     }
+    // Writes the settings file (INI text) where the programs will look for it.
+    bool writeSettings(const QByteArray& ini) const {
+        return QDir().mkpath(home.filePath("config/KestrelUpdater")) &&
+               writeFile(settingsFile(), ini);
+    }
     void start(const QStringList& arguments) {
         process.start(KESTREL_FLASH_PATH, arguments);
         process.waitForStarted();
