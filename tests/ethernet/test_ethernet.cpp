@@ -38,23 +38,6 @@ struct EthernetWindow {
     Session session{tp.platform, seen};
 };
 
-// Answers "C" with `identity` and the minor-revision question with `minor` (null: silent).
-struct ScriptedDrive final : UdpPeer {
-    ScriptedDrive(EthernetWindow& window, QByteArray identityReply, QByteArray minorReply)
-        : w(window), identity(std::move(identityReply)), minor(std::move(minorReply)) {
-        w.tp.udp.setPeer(this);
-    }
-    ~ScriptedDrive() override { w.tp.udp.setPeer(nullptr); }
-    void hostDatagram(const QByteArray& datagram, const QString&, quint16) override {
-        const QByteArray& reply = datagram.at(2) == 'C' ? identity : minor;
-        if (!reply.isNull()) {
-            w.arrive(envelope(DatagramType::Command, reply), 0.001);
-        }
-    }
-    EthernetWindow& w;
-    QByteArray identity, minor;
-};
-
 }  // namespace
 
 class EthernetTest : public QObject {
@@ -209,7 +192,13 @@ class EthernetTest : public QObject {
         QFETCH(QByteArray, minor);
         QFETCH(int, modelCode);
         EthernetWindow w;
-        ScriptedDrive drive(w, identity, minor);
+        // The drive answers "C" with `identity`, the minor-revision question with `minor`.
+        w.tp.udp.onSend = [&](const QByteArray& sent, const QString&, quint16) {
+            const QByteArray& reply = sent.at(2) == 'C' ? identity : minor;
+            if (!reply.isNull()) {
+                w.arrive(envelope(DatagramType::Command, reply), 0.001);
+            }
+        };
         QCOMPARE(w.session.enetIdentification().CheckDrive(), modelCode != 0);
         QCOMPARE(w.session.identifyOverEthernet(), modelCode != 0);
         QCOMPARE(w.session.driveState().DriveModelCode, modelCode);

@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 
+#include "ethernet/Datagram.h"
+
 namespace kestrel::testing {
 
 UdpBindResult FakeUdpSocket::bind(quint16 localPort) {
@@ -11,6 +13,10 @@ UdpBindResult FakeUdpSocket::bind(quint16 localPort) {
     return bindResult_;
 }
 
+static bool isData(const QByteArray& datagram) {
+    return datagramType(datagram) == quint16(DatagramType::Data);
+}
+
 bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
     if (QHostAddress(remoteHost_).isNull()) {
         if (error) {
@@ -18,14 +24,22 @@ bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
         }
         return false;
     }
-    sent_.push_back({time_.now(), remoteHost_, remotePort_, datagram});
-    if (peer_) {
-        const QString host = remoteHost_;
-        const quint16 port = remotePort_;
-        time_.after(latency,
-                    [this, datagram, host, port] { peer_->hostDatagram(datagram, host, port); });
+    const auto fault = isData(datagram) ? dataFaults.find(dataSent_++) : dataFaults.end();
+    if (fault == dataFaults.end()) {
+        deliver(datagram);
+    } else if (fault->second >= 0) {
+        time_.after(fault->second, [this, datagram] { deliver(datagram); });
     }
     return true;
+}
+
+void FakeUdpSocket::deliver(const QByteArray& datagram) {
+    sent_.push_back({time_.now(), remoteHost_, remotePort_, datagram});
+    if (onSend) {
+        time_.after(latency, [this, datagram, host = remoteHost_, port = remotePort_] {
+            onSend(datagram, host, port);
+        });
+    }
 }
 
 void FakeUdpSocket::receiveFromNetwork(const QByteArray& datagram, const QString& sender) {
@@ -41,9 +55,20 @@ ReceivedDatagram FakeUdpSocket::readDatagram() {
     if (inbox_.empty()) {
         return {};
     }
-    ReceivedDatagram d = inbox_.front();
+    const ReceivedDatagram d = inbox_.front();
     inbox_.pop_front();
-    return d;
+    const bool counted = isData(d.data) && !std::exchange(released_, false);
+    const auto fault = counted ? ackFaults.find(acksArrived_++) : ackFaults.end();
+    if (fault == ackFaults.end()) {
+        return d;
+    }
+    if (fault->second >= 0) {
+        time_.after(fault->second, [this, d] {
+            released_ = true;
+            receiveFromNetwork(d.data, d.sender);
+        });
+    }
+    return {QByteArray(), d.sender};
 }
 
 }  // namespace kestrel::testing

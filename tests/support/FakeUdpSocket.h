@@ -3,12 +3,15 @@
 #include <QByteArray>
 #include <QString>
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "SimTime.h"
 #include "platform/UdpSocket.h"
 
 namespace kestrel::testing {
+
+using Faults = std::map<int, double>;
 
 class UdpPeer {
   public:
@@ -17,14 +20,16 @@ class UdpPeer {
     virtual void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) = 0;
 };
 
-// Winsock1 on simulated time: sent datagrams reach the peer after a short
-// latency; each datagram from the network raises one arrival notice.
+// A datagram socket on simulated time: sent datagrams reach the peer after a
+// short latency; each datagram from the network raises one arrival notice.
 class FakeUdpSocket final : public UdpSocket {
   public:
     explicit FakeUdpSocket(SimTime& time) : time_(time) {}
 
     void setBindResult(UdpBindResult result) { bindResult_ = std::move(result); }
-    void setPeer(UdpPeer* peer) { peer_ = peer; }
+    void setPeer(UdpPeer* peer) {
+        onSend = peer ? std::bind_front(&UdpPeer::hostDatagram, peer) : decltype(onSend)();
+    }
     // A datagram from `sender` arrives at the host now.
     void receiveFromNetwork(const QByteArray& datagram, const QString& sender);
 
@@ -37,6 +42,11 @@ class FakeUdpSocket final : public UdpSocket {
     const std::vector<Sent>& sent() const { return sent_; }
     int boundPort() const { return boundPort_; }
     double latency = 200e-6;
+    // Called with each datagram the host sends, when it arrives; setPeer sets it.
+    std::function<void(const QByteArray&, const QString&, quint16)> onSend;
+    // By index of data datagram sent (resends too) or of acknowledgement arriving: seconds
+    // late, or lost when negative. Held back, an acknowledgement reads empty; it counts once.
+    Faults dataFaults, ackFaults;
 
     UdpBindResult bind(quint16 localPort) override;
     void setRemoteHost(const QString& host) override { remoteHost_ = host; }
@@ -51,8 +61,8 @@ class FakeUdpSocket final : public UdpSocket {
     }
 
   private:
+    void deliver(const QByteArray& datagram);
     SimTime& time_;
-    UdpPeer* peer_ = nullptr;
     UdpBindResult bindResult_;
     int boundPort_ = -1;
     QString remoteHost_;
@@ -60,6 +70,9 @@ class FakeUdpSocket final : public UdpSocket {
     std::deque<ReceivedDatagram> inbox_;
     std::vector<Sent> sent_;
     std::function<void()> handler_;
+    int dataSent_ = 0;
+    int acksArrived_ = 0;
+    bool released_ = false;
 };
 
 }  // namespace kestrel::testing
