@@ -35,11 +35,14 @@ bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
 
 void FakeUdpSocket::deliver(const QByteArray& datagram) {
     sent_.push_back({time_.now(), remoteHost_, remotePort_, datagram});
-    if (onSend) {
-        time_.after(latency, [this, datagram, host = remoteHost_, port = remotePort_] {
-            onSend(datagram, host, port);
-        });
+    if (!onSend) {
+        return;  // nothing to reach: no arrival on the clock either
     }
+    time_.after(latency, [this, datagram, host = remoteHost_, port = remotePort_] {
+        if (onSend) {  // the peer may have gone meanwhile
+            onSend(datagram, host, port);
+        }
+    });
 }
 
 void FakeUdpSocket::receiveFromNetwork(const QByteArray& datagram, const QString& sender) {
