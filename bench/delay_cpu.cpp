@@ -62,7 +62,8 @@ int main(int argc, char* argv[]) {
     testing::SimTime unused;
     testing::FakeSerialPort serial(unused);
     DownloadState download;
-    DataBlockTransfer transfer(serial, socket, waits, report, download, udp);
+    DataBlockTransfer transfer(serial, channel, waits, report, download, udp);
+    channel.aimAtDrive();
 
     measure("Delay(3000)", clock, [&] { waits.Delay(3000); });
     measure("UDP_DCLcommand-100ms", clock, [&] { channel.UDP_DCLcommand("C", 2); });

@@ -111,7 +111,8 @@ void measureTransfer(const char* what, const QByteArray& data, const QStringList
     testing::FakeUdpSocket udp(unused);
     DownloadState download;
     UdpState udpState;
-    DataBlockTransfer transfer(serial, udp, waits, report, download, udpState);
+    UdpChannel channel(udp, waits, report, udpState);
+    DataBlockTransfer transfer(serial, channel, waits, report, download, udpState);
 
     serial.open(1, "9600,N,8,1", Handshaking::None);
     serial.write("B5827\r");

@@ -52,7 +52,7 @@ void DataBlockTransfer::RequestPacketCount() {
 
 void DataBlockTransfer::sendDatagram(const QByteArray& datagram) {
     QString error;
-    if (!socket_.send(datagram, &error)) {
+    if (!channel_.sendToDrive(datagram, &error)) {
         // Said once per datagram, so a technician can tell a refused send
         // from a drive that does not answer.
         report_.appendStatus(QStringLiteral("UDP send failed: %1\r\n")
@@ -139,17 +139,16 @@ DataBlockTransfer::AckWaitEnd DataBlockTransfer::waitForAck(double deadline, boo
     }
 }
 
-std::optional<int> DataBlockTransfer::askDriveCount() {
-    RequestPacketCount();
-    WaitMs(100);
-    if (udp_.DriveRxCount == -1) {
+std::optional<int> DataBlockTransfer::askDriveCount(int queries) {
+    // The first answer is given 100 ms, every later one 300 ms.
+    for (int query = 0; query < queries && !stopping(); ++query) {
         RequestPacketCount();
-        WaitMs(300);
+        WaitMs(query == 0 ? 100 : 300);
+        if (udp_.DriveRxCount != -1) {
+            return udp_.DriveRxCount;
+        }
     }
-    if (udp_.DriveRxCount == -1) {
-        return std::nullopt;
-    }
-    return udp_.DriveRxCount;
+    return std::nullopt;
 }
 
 std::optional<bool> DataBlockTransfer::askWhetherDriveHasBlock() {

@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "TransferRules.h"
+#include "ethernet/UdpChannel.h"
 #include "platform/Reporter.h"
 #include "platform/SerialPort.h"
-#include "platform/UdpSocket.h"
 #include "platform/Waits.h"
 #include "state/DownloadState.h"
 #include "state/UdpState.h"
@@ -25,10 +25,10 @@ class DataBlockTransfer {
     static constexpr double OutputWait = 5.0;  // serial: for the output queue to empty
     static constexpr double HoldLimit = 10.0;  // serial: longest XOFF hold
 
-    DataBlockTransfer(SerialPort& port, UdpSocket& socket, Waits& waits, Reporter& report,
+    DataBlockTransfer(SerialPort& port, UdpChannel& channel, Waits& waits, Reporter& report,
                       DownloadState& download, UdpState& udp)
         : port_(port),
-          socket_(socket),
+          channel_(channel),
           waits_(waits),
           report_(report),
           download_(download),
@@ -44,9 +44,9 @@ class DataBlockTransfer {
     void SendStartPacket();
     // Forgets the drive's last count and asks for a new one.
     void RequestPacketCount();
-    // The drive's count of data datagrams, asked for twice at the most;
-    // nothing when it does not answer.
-    std::optional<int> askDriveCount();
+    // The drive's count of data datagrams, asked for `queries` times at the
+    // most; nothing when it does not answer.
+    std::optional<int> askDriveCount(int queries = 2);
     // The next byte of the drive's UDP text; the caller has seen that the
     // ring is not empty.
     unsigned char NextRingByte();
@@ -75,7 +75,7 @@ class DataBlockTransfer {
     double now() const { return waits_.clock().now(); }
 
     SerialPort& port_;
-    UdpSocket& socket_;
+    UdpChannel& channel_;
     Waits& waits_;
     Reporter& report_;
     DownloadState& download_;

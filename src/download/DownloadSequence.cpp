@@ -1,6 +1,7 @@
 #include "DownloadSequence.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "drive/DriveModels.h"
 #include "firmware/FirmwareHeader.h"
@@ -22,6 +23,7 @@ constexpr qint64 kShortestFile = 8;
 // More blocks than this without a "." from the drive stop the download.
 constexpr int kBlocksWithoutDot = 20;
 const QString kEmpty = QStringLiteral("The Firmware file was empty");
+const QString kFailed = QStringLiteral("Firmware Download Failed");
 const QString kLowSpeed = QStringLiteral("9600,N,8,1");
 const QString kHighSpeed = QStringLiteral("115200,N,8,1");
 
@@ -96,6 +98,10 @@ void DownloadSequence::UDPEnterBootloader() {
 
 DownloadEnd DownloadSequence::run() {
     start();
+    if (ethernet() && !e_.udp.aimAtDrive()) {
+        // Nothing may go out when there is no drive to send it to.
+        return finish(DownloadEnd::InvalidAddress, QStringLiteral("Invalid drive IP address"));
+    }
     if (report_.file().name == QLatin1String("Not Loaded")) {
         return finish(DownloadEnd::NoFile,
                       QStringLiteral("No Firmware Download File was selected"));
@@ -111,7 +117,7 @@ DownloadEnd DownloadSequence::run() {
             return end;
         }
     }
-    if (waits_.stopRequested()) {
+    if (stopping()) {
         return DownloadEnd::Stopped;
     }
     return ethernet() ? completeOverEthernet() : completeSerially();
@@ -125,7 +131,9 @@ void DownloadSequence::start() {
     s_.download.DataPacketsSent = 0;
     s_.udp.UdpRingRead = s_.udp.UdpRingWrite = 0;
     report_.setExtraText(QString());
-    if (ethernet()) {
+    // The start datagram is the download's first: it goes to the drive in
+    // txtIP, never to wherever the socket pointed before.
+    if (ethernet() && e_.udp.aimAtDrive()) {
         e_.transfer.SendStartPacket();
     }
     const QString zero = QStringLiteral("0");
@@ -151,6 +159,8 @@ DownloadEnd DownloadSequence::readHeaderAndFit() {
     if (header.hasRevision()) {
         report_.setFileRevision(header.revision);
         s_.firmware.FileRevNumber = revisionNumber(header.revision);
+        headerRevision_ = header.revision;
+        headerRevNumber_ = s_.firmware.FileRevNumber;
     }
     if (header.status == Status::RevisionUnreadable || header.status == Status::ModelUnreadable) {
         return finish(DownloadEnd::FileUnreadable,
@@ -180,6 +190,7 @@ DownloadEnd DownloadSequence::enterBootLoader() {
     if (ethernet()) {
         s_.udp.UdpRingRead = s_.udp.UdpRingWrite = 0;
         UDPEnterBootloader();
+        outcome_.driveInBootLoader = true;
     } else if (!port_.isOpen()) {
         // Every command would only say so again; one message is enough.
         return finish(DownloadEnd::PortNotOpen, QStringLiteral("Comm Port Not Open"));
@@ -197,6 +208,7 @@ DownloadEnd DownloadSequence::enterBootLoader() {
     }
     if (!ethernet()) {
         s_.download.BootEntered = true;
+        outcome_.driveInBootLoader = true;
     }
     prepare();
     return DownloadEnd::Success;
@@ -283,58 +295,103 @@ void DownloadSequence::leaveTransfer() {
 }
 
 DownloadEnd DownloadSequence::completeOverEthernet() {
-    // Acknowledgements carry no block number: one that came after its wait
-    // can pass for the next block's while that block was lost. The drive's
-    // own count shows such a gap before anything is declared done.
-    const std::optional<int> counted = e_.transfer.askDriveCount();
+    const DownloadEnd counted = countConfirmed();
+    if (counted != DownloadEnd::Success) {
+        return counted;
+    }
+    waits_.Delay(2000);
+    return identityConfirmed();
+}
+
+// Acknowledgements carry no block number: one that came after its wait can
+// pass for the next block's while that block was lost. The drive's own
+// count shows such a gap before anything is declared done, and without it
+// nothing is.
+DownloadEnd DownloadSequence::countConfirmed() {
+    const std::optional<int> counted = e_.transfer.askDriveCount(3);
     leaveTransfer();
+    if (stopping()) {
+        return DownloadEnd::Stopped;
+    }
+    if (!counted) {
+        report_.appendStatus(
+            QStringLiteral("The drive did not report how many data packets it received\r\n"));
+        return finish(DownloadEnd::NotConfirmed, kFailed);
+    }
     const int delivered = expectedDriveCount(s_.download.BlocksDelivered);
-    if (counted && *counted != delivered) {
+    if (*counted != delivered) {
         report_.appendStatus(QStringLiteral("The drive received %1 of %2 data packets\r\n")
                                  .arg(*counted)
                                  .arg(delivered));
-        return finish(DownloadEnd::NotConfirmed, QStringLiteral("Firmware Download Failed"));
+        return finish(DownloadEnd::NotConfirmed, kFailed);
     }
-    waits_.Delay(2000);
+    return DownloadEnd::Success;
+}
+
+// The drive answers its identity again once it runs the new firmware, and
+// that firmware is the file's only when it reports the file's revision (a
+// drive that lost the image still answers, with its old one).
+DownloadEnd DownloadSequence::identityConfirmed() {
+    using Identity = EnetIdentification::Identity;
+    auto holdsFile = [this](const Identity& drive) {
+        return drive.answered && drive.modelCode != 0 &&
+               100 + drive.revisionCode == headerRevNumber_;
+    };
     e_.identification.CheckDrive();  // the first answer may still be the boot loader's
-    bool confirmed = e_.identification.CheckDrive();
-    if (!confirmed) {
+    Identity drive = e_.identification.identify();
+    if (!holdsFile(drive) && !stopping()) {
         waits_.Delay(1000);
-        confirmed = e_.identification.CheckDrive();
+        drive = e_.identification.identify();
     }
-    if (confirmed) {
+    if (stopping()) {
+        return DownloadEnd::Stopped;
+    }
+    if (holdsFile(drive)) {
         return finish(DownloadEnd::Success, QStringLiteral("Firmware Download Successful"));
     }
-    return finish(DownloadEnd::NotConfirmed, QStringLiteral("Firmware Download Failed"));
+    if (drive.answered && drive.modelCode != 0) {
+        report_.appendStatus(
+            QStringLiteral("The drive reports revision %1 after the download; the file is %2\r\n")
+                .arg(DriveRevisionText(drive.revisionCode), headerRevision_));
+    }
+    return finish(DownloadEnd::NotConfirmed, kFailed);
 }
 
 DownloadEnd DownloadSequence::completeSerially() {
     leaveTransfer();
     waits_.Delay(3000);
-    send(QStringLiteral("PR5"));
-    waits_.Delay(100);
-    if (!ask(QStringLiteral("SA"))) {
+    if (!stopping()) {
+        send(QStringLiteral("PR5"));
+        waits_.Delay(100);
+    }
+    if (stopping()) {
+        return DownloadEnd::Stopped;
+    }
+    // A reply with "?" is stored as none: the drive refused to clear its
+    // boot flag, so nothing was saved.
+    if (!ask(QStringLiteral("SA")) || s_.serial.RxBuffer.isEmpty()) {
         report_.appendStatus(QStringLiteral("Download not saved\r\n"));
         s_.download.DownloadDone = false;
-        return finish(DownloadEnd::NotSaved, QStringLiteral("Firmware Download Failed"),
-                      MessageIcon::Critical);
+        return finish(DownloadEnd::NotSaved, kFailed, MessageIcon::Critical);
     }
+    outcome_.driveInBootLoader = false;
     report_.appendStatus(QStringLiteral("SA command Sent\r\n"));
     finish(DownloadEnd::Success, QStringLiteral("Firmware Download is complete"),
            MessageIcon::Exclamation);
-    if (ask(QStringLiteral("SV"))) {
-        showSavedRevision();
-    }
+    const std::optional<int> reported = showSavedRevision(ask(QStringLiteral("SV")));
     s_.download.DownloadDone = false;
-    return DownloadEnd::Success;
+    return revisionConfirmed(reported);
 }
 
-void DownloadSequence::showSavedRevision() {
+std::optional<int> DownloadSequence::showSavedRevision(bool replied) {
+    if (!replied) {
+        return std::nullopt;
+    }
     const QByteArray& reply = s_.serial.RxBuffer;
     if (reply.size() <= 4) {
         report_.setDriveRevision(QStringLiteral("0.00"));
         s_.serial.DriveRevNumber = 0;
-        return;
+        return std::nullopt;
     }
     s_.serial.RevSuffix = QString(QChar(static_cast<unsigned char>(reply.at(3))));
     QString text = DriveRevisionText(s_.serial.DriveRevNumber);
@@ -342,6 +399,30 @@ void DownloadSequence::showSavedRevision() {
         text += s_.serial.RevSuffix;
     }
     report_.setDriveRevision(text);
+    // The three characters before the suffix are the revision number the
+    // drive now runs (107 for 1.07).
+    const QByteArray number = reply.first(3);
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return number.toInt();
+}
+
+// The drive saved what it got; whether that was this file shows only in the
+// revision it reports.
+DownloadEnd DownloadSequence::revisionConfirmed(std::optional<int> reported) {
+    if (reported == headerRevNumber_) {
+        return DownloadEnd::Success;
+    }
+    const QString text = reported ? QStringLiteral(
+                                        "The drive reports revision %1 after the download, but the "
+                                        "firmware file is revision %2")
+                                        .arg(DriveRevisionText(*reported - 100), headerRevision_)
+                                  : QStringLiteral(
+                                        "The drive did not report its revision after the download; "
+                                        "the firmware file is revision %1")
+                                        .arg(headerRevision_);
+    return finish(DownloadEnd::RevisionNotConfirmed, text, MessageIcon::Critical);
 }
 
 void DownloadSequence::cleanUp() {

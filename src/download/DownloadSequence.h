@@ -34,9 +34,11 @@ enum class DownloadEnd {
     DroppedFiveTimes,    // Ethernet: the same block was never acknowledged
     SendTimeout,         // serial: the line never took the bytes
     DriveNotResponding,  // no "." from the drive for 21 blocks
-    NotSaved,            // serial: "SA" or "SV" got no reply
-    NotConfirmed,        // Ethernet: the drive did not answer after the transfer
-    Stopped,             // Quit or a signal during the download
+    NotSaved,            // serial: "SA" got no reply, or a refusal
+    NotConfirmed,  // Ethernet: the drive's count or identity after the transfer is not the file's
+    RevisionNotConfirmed,  // serial: saved, but "SV" reports no revision or another than the file's
+    InvalidAddress,        // Ethernet: txtIP holds no valid address
+    Stopped,               // Quit or a signal during the download
     UnknownError,
 };
 
@@ -48,6 +50,9 @@ struct DownloadOutcome {
     qint64 imageBytes = 0;     // the image's length (header and skipped bytes excluded)
     qint64 bytesSent = 0;      // image bytes delivered to the drive
     double seconds = 0.0;      // from the click to the end of clean-up
+    // The drive was told to enter its boot loader and has not saved an image
+    // since: it waits there until it is switched off and on.
+    bool driveInBootLoader = false;
 };
 
 // The boot-loader versions that take the image at 115200 bit/s.
@@ -94,8 +99,13 @@ class DownloadSequence {
     DownloadEnd transferFailed(int code);
     void leaveTransfer();
     DownloadEnd completeOverEthernet();
+    DownloadEnd countConfirmed();
+    DownloadEnd identityConfirmed();
     DownloadEnd completeSerially();
-    void showSavedRevision();
+    // Shows the revision after "SV"; returns the one its reply reports, if any.
+    std::optional<int> showSavedRevision(bool replied);
+    DownloadEnd revisionConfirmed(std::optional<int> reported);
+    bool stopping() const { return waits_.stopRequested(); }
     void cleanUp();
     bool ethernet() const { return report_.link() == Link::Ethernet; }
     void send(const QString& command);
@@ -112,6 +122,10 @@ class DownloadSequence {
     QFile file_;
     std::pair<qint64, qint64> openedStamp_;  // size and time of last change
     qint64 imageStart_ = 0;
+    // The revision in the file's header as read: the fit check may clear
+    // what is shown for a model it does not know.
+    QString headerRevision_;
+    int headerRevNumber_ = 0;
     qint64 progressMaximum_ = 100;
     DownloadOutcome outcome_;
 };

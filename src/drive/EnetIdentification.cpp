@@ -37,7 +37,7 @@ EnetIdentification::Identity EnetIdentification::identify() {
     const int modelCode = static_cast<quint8>(udp_.UDPReplyData[1]);
     report_.setDriveRevision(DriveRevisionText(revisionCode) + GetMinorRev());
     DescribeDriveModel(modelCode, report_, drive_);
-    return {true, modelCode};
+    return {true, modelCode, revisionCode};
 }
 
 bool EnetIdentification::CheckDrive() {

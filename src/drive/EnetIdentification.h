@@ -22,6 +22,7 @@ class EnetIdentification {
     struct Identity {
         bool answered = false;  // an identity reply of at least two bytes came
         int modelCode = 0;      // as received, also when the model table does not know it
+        int revisionCode = 0;   // r of revision 1 + r / 100
     };
 
     EnetIdentification(UdpChannel& channel, const UdpState& udp, Reporter& report,

@@ -18,6 +18,23 @@ constexpr int kMacBytes = 6;
 
 }  // namespace
 
+QString plainAddress(const QString& text) {
+    const QStringList groups = text.split(QLatin1Char('.'));
+    if (groups.size() != 4) {
+        return text;
+    }
+    QStringList plain;
+    for (const QString& group : groups) {
+        bool ok = false;
+        const uint value = group.toUInt(&ok, 10);
+        if (!ok || value > kLargestGroup) {
+            return text;
+        }
+        plain << QString::number(value);
+    }
+    return plain.join(QLatin1Char('.'));
+}
+
 bool ValidIP(const QString& IPaddress) {
     std::array<qsizetype, 3> dot{};  // 1-based positions, 0 = not seen
     std::array<int, 4> group{};

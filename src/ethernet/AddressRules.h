@@ -13,6 +13,11 @@ namespace kestrel {
 // group.
 bool ValidIP(const QString& IPaddress);
 
+// An address of four decimal groups in plain dotted decimal ("127.0.0.01"
+// is 127.0.0.1, never an octal reading); any other text as it is. Senders'
+// addresses come from the socket in this form.
+QString plainAddress(const QString& text);
+
 // A MAC address as the Ping answer shows it: each byte in upper-case hex
 // without leading zeros, joined by "-" (0-11-A-FF-2B-3).
 QString FormatMacId(const QByteArray& mac);

@@ -38,15 +38,13 @@ void DriveAddress::selectEthernet() {
 }
 
 void DriveAddress::Ping_Click() {
-    const QString address = report_.address();
-    if (!ValidIP(address)) {
+    if (!channel_.aimAtDrive()) {
         report_.showMessage(QStringLiteral("Invalid drive IP address"));
         return;
     }
     state_.PingReplyData.clear();
-    socket_.setRemoteHost(address);
     QString error;
-    if (!socket_.send(driveQuery(), &error)) {
+    if (!channel_.sendToDrive(driveQuery(), &error)) {
         report_.showMessage(error.isEmpty() ? QStringLiteral("The drive query could not be sent")
                                             : error);
         return;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "UdpChannel.h"
 #include "platform/EventPump.h"
 #include "platform/Reporter.h"
-#include "platform/UdpSocket.h"
 #include "platform/Waits.h"
 #include "state/UdpState.h"
 
@@ -12,8 +12,8 @@ namespace kestrel {
 // switch to the Ethernet link and the Ping query.
 class DriveAddress {
   public:
-    DriveAddress(UdpSocket& socket, Waits& waits, Reporter& report, UdpState& state)
-        : socket_(socket), waits_(waits), report_(report), state_(state) {}
+    DriveAddress(UdpChannel& channel, Waits& waits, Reporter& report, UdpState& state)
+        : channel_(channel), waits_(waits), report_(report), state_(state) {}
 
     void txtIP_LostFocus();
     void ShowIPTitleBar();
@@ -24,7 +24,7 @@ class DriveAddress {
     void Ping_Click();
 
   private:
-    UdpSocket& socket_;
+    UdpChannel& channel_;
     Waits& waits_;
     Reporter& report_;
     UdpState& state_;

@@ -9,14 +9,12 @@ namespace kestrel {
 bool UdpChannel::UDPSendDCLpacket(QByteArrayView DCLletter, quint8 BytesBack,
                                   QByteArrayView DCLdata) {
     lastSendError_.clear();
-    const QString address = report_.address();
-    if (DCLletter.isEmpty() || !ValidIP(address) || waits_.stopRequested()) {
+    if (DCLletter.isEmpty() || !aimAtDrive() || waits_.stopRequested()) {
         return false;
     }
-    socket_.setRemoteHost(address);
     const QByteArrayView following = DCLdata.size() > 1 ? DCLdata.sliced(1) : QByteArrayView();
     QString error;
-    if (!socket_.send(commandDatagram(DCLletter[0], BytesBack, following), &error)) {
+    if (!sendToDrive(commandDatagram(DCLletter[0], BytesBack, following), &error)) {
         lastSendError_ =
             error.isEmpty() ? QStringLiteral("the network refused the datagram") : error;
         report_.appendStatus(QStringLiteral("UDP send failed: %1\r\n").arg(lastSendError_));
@@ -50,13 +48,54 @@ bool UdpChannel::replyComplete(quint8 bytesBack) const {
     return ByteArrayUBound(state_.UDPReplyData) >= bytesBack - 1;
 }
 
+bool UdpChannel::aimAtDrive() {
+    const QString address = report_.address();
+    if (!ValidIP(address)) {
+        drive_.clear();
+        return false;
+    }
+    if (plainAddress(address) != drive_) {
+        drive_ = plainAddress(address);
+        strangers_.clear();
+    }
+    return true;
+}
+
+bool UdpChannel::sendToDrive(const QByteArray& datagram, QString* error) {
+    if (drive_.isEmpty()) {
+        if (error) {
+            *error = QStringLiteral("no valid drive address");
+        }
+        return false;
+    }
+    // Set before every datagram: nothing else may decide where the image goes.
+    socket_.setRemoteHost(drive_);
+    return socket_.send(datagram, error);
+}
+
+bool UdpChannel::fromDrive(const QString& sender) {
+    if (drive_.isEmpty()) {
+        return false;  // nothing asked, nobody to listen to
+    }
+    if (sender == drive_) {
+        return true;
+    }
+    if (!strangers_.contains(sender)) {
+        strangers_.insert(sender);
+        report_.appendStatus(QStringLiteral("Ignored a datagram from %1: the drive is at %2\r\n")
+                                 .arg(sender, drive_));
+    }
+    return false;
+}
+
 void UdpChannel::Winsock1_DataArrival() {
     if (!socket_.hasPendingDatagram()) {
         return;
     }
     const ReceivedDatagram d = socket_.readDatagram();
-    // Whatever arrives, from wherever, is where unaddressed datagrams go next.
-    socket_.setRemoteHost(d.sender);
+    if (!fromDrive(d.sender)) {
+        return;
+    }
     const std::optional<quint16> type = datagramType(d.data);
     if (!type || !isDriveType(*type)) {
         return;

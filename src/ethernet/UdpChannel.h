@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QSet>
 #include <QString>
 
 #include "platform/Reporter.h"
@@ -13,7 +14,10 @@ namespace kestrel {
 
 // The UDP command channel: command datagrams to the drive at the address in
 // txtIP, the short reply wait, and the receive dispatcher that sorts every
-// arriving datagram into UdpState.
+// arriving datagram into UdpState. Every datagram goes to the drive the
+// channel is aimed at, and only that drive is listened to: a stray datagram
+// from another host must neither redirect the image nor pass for the drive's
+// acknowledgement, count or reply.
 class UdpChannel {
   public:
     // How long a command waits for its reply, in seconds.
@@ -37,8 +41,17 @@ class UdpChannel {
     // command did not go out; a refused send returns at once.
     bool UDP_DCLcommand(QByteArrayView OutString, quint8 BytesBack);
 
-    // The socket's data-arrival event.
+    // The socket's data-arrival event. Datagrams from anyone but the drive
+    // aimed at are dropped; the first from each stranger is named in the
+    // status log.
     void Winsock1_DataArrival();
+
+    // Takes the address in txtIP as the drive's. False, and aimed at nobody,
+    // when it is not a valid address.
+    bool aimAtDrive();
+    // Sends one datagram to the drive aimed at; false when there is none or
+    // the socket refuses it (`error` says why).
+    bool sendToDrive(const QByteArray& datagram, QString* error = nullptr);
 
     // Why the socket refused the last command datagram; empty when the last
     // call did not reach the socket or the socket took it.
@@ -46,6 +59,7 @@ class UdpChannel {
 
   private:
     bool replyComplete(quint8 bytesBack) const;
+    bool fromDrive(const QString& sender);
     void storeText(QByteArrayView text);
 
     UdpSocket& socket_;
@@ -53,6 +67,8 @@ class UdpChannel {
     Reporter& report_;
     UdpState& state_;
     QString lastSendError_;
+    QString drive_;            // the address every datagram goes to; empty: none
+    QSet<QString> strangers_;  // senders already named in the status log
 };
 
 }  // namespace kestrel

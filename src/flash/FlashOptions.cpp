@@ -40,12 +40,16 @@ const ExitCodeText kExitCodes[] = {
      "the drive is not responding to the download"},
     {ExitCode::NotSaved, "not-saved", "serial: the drive did not save the download"},
     {ExitCode::NotConfirmed, "not-confirmed",
-     "Ethernet: the drive did not answer after the download (--simulate: any link, the\n"
+     "Ethernet: after the download the drive did not report every data packet or\n"
+     "      did not answer with the file's revision (--simulate: any link, the\n"
      "      simulated drive did not receive the image byte for byte)"},
     {ExitCode::UnknownError, "unknown-error", "an unknown error (e.g. the file shrank)"},
     {ExitCode::PortNotRestored, "port-not-restored",
      "the serial port could not be set back to 9600 bit/s (it wins over the\n"
      "      download's own failure; --json tells both)"},
+    {ExitCode::RevisionNotConfirmed, "revision-not-confirmed",
+     "serial: the drive saved the download but reports no revision, or another\n"
+     "      than the firmware file's, afterwards"},
 };
 
 const char* const kUsage =

@@ -31,6 +31,7 @@ enum class ExitCode : int {
     NotConfirmed = 18,
     UnknownError = 19,
     PortNotRestored = 20,
+    RevisionNotConfirmed = 21,  // serial: saved, but not with the file's revision
 };
 
 // The word --json reports an exit code by.

@@ -73,6 +73,9 @@ const EndText kEnds[] = {
     {DownloadEnd::DriveNotResponding, ExitCode::DriveNotResponding, "drive-not-responding"},
     {DownloadEnd::NotSaved, ExitCode::NotSaved, "not-saved"},
     {DownloadEnd::NotConfirmed, ExitCode::NotConfirmed, "not-confirmed"},
+    {DownloadEnd::RevisionNotConfirmed, ExitCode::RevisionNotConfirmed, "revision-not-confirmed"},
+    // --ip is checked before the run; only a bad settings value gets here.
+    {DownloadEnd::InvalidAddress, ExitCode::BadArguments, "invalid-address"},
     {DownloadEnd::Stopped, ExitCode::Stopped, "stopped"},
     {DownloadEnd::UnknownError, ExitCode::UnknownError, "unknown-error"},
 };
@@ -296,6 +299,16 @@ ExitCode FlashRun::download() {
 
 ExitCode FlashRun::downloadEnded() {
     const DownloadOutcome& outcome = session_.downloadSequence().lastOutcome();
+    if (outcome.end == DownloadEnd::Stopped) {
+        // Whoever stopped it must know whether the drive can still be used.
+        observer_.printError(
+            outcome.driveInBootLoader
+                ? QStringLiteral("kestrel-flash: stopped; the drive is left in its boot loader: "
+                                 "switch it off and on, then run again")
+                : QStringLiteral("kestrel-flash: stopped before the drive was told to take new "
+                                 "firmware; it is unchanged"));
+        return ExitCode::Stopped;
+    }
     if (!options_.serial()) {
         // The download identifies the drive; before that nothing is shown.
         driveBefore_ = observer_.driveAtTransfer().value_or(session_.report().drive());

@@ -13,8 +13,8 @@ Session::Session(Platform& platform, SessionObserver& observer)
       serialExchange_(platform.serial, waits_, report_, serial_, drive_, firmware_, download_),
       firmwareChooser_(platform.fileDialog, report_, firmware_),
       udpChannel_(platform.udp, waits_, report_, udp_),
-      driveAddress_(platform.udp, waits_, report_, udp_),
-      dataBlockTransfer_(platform.serial, platform.udp, waits_, report_, download_, udp_),
+      driveAddress_(udpChannel_, waits_, report_, udp_),
+      dataBlockTransfer_(platform.serial, udpChannel_, waits_, report_, download_, udp_),
       enetIdentification_(udpChannel_, udp_, report_, drive_),
       downloadSequence_(
           platform.serial, waits_, report_,

@@ -57,6 +57,9 @@ struct Rig : TestSession {
 
 const QString kComplete = QStringLiteral("Firmware Download is complete");
 const QString kFailed = QStringLiteral("Firmware Download Failed");
+const QString kNoRevision = QStringLiteral(
+    "The drive did not report its revision after the download; the firmware file is revision "
+    "1.07");
 const QString T = QStringLiteral("Timed out waiting for ack packet...");
 const QString A =
     QStringLiteral("Inbound packet acknowledge dropped. Continuing with next packet...");
@@ -158,7 +161,7 @@ class DownloadTest : public QObject {
         QTest::addColumn<bool>("ethernet");
         QTest::addColumn<QString>("situation");
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("message");  // <path>: the file's
+        QTest::addColumn<QString>("message");  // <path>: the file's; "|" between two
         QTest::addColumn<int>("sent");  // serial: image bytes delivered; Ethernet: data datagrams
         QTest::addColumn<QString>("log");  // a line the status log must hold
         QTest::addColumn<QString>("driveRev");
@@ -187,7 +190,14 @@ class DownloadTest : public QObject {
         // The saved revision's suffix shows when it is a letter, A to z.
         saved("SV suffix not a letter", "5", 300, "1.07");
         saved("SV suffix z", "z", 300, "1.07z");
-        saved("SV reply of four bytes", "\r", 300, "0.00");
+        serial("SV reply of four bytes", "\r", 300, kComplete + "|" + kNoRevision, 300,
+               "SA command Sent\r\n", "0.00");
+        // The drive saved an image, but it runs its old revision afterwards.
+        serial("SV reports another revision", "oldRevision", 300,
+               kComplete +
+                   "|The drive reports revision 1.05 after the download, but the firmware "
+                   "file is revision 1.07",
+               300, "SA command Sent\r\n", "1.05D");
         // It runs once the receive handler, waiting after a power-up packet, has returned.
         saved("clicked in the receive handler", "click", 700, "1.07D");
         serial("E from the drive", "error", 2000, "Drive sent back an error code", 768, "E");
@@ -195,6 +205,7 @@ class DownloadTest : public QObject {
         serial("no dot for 21 blocks", "noDots", 30 * 256,
                "The Drive is not responding to download", 21 * 256, "");
         serial("SA unanswered", "noSA", 300, kFailed, 300, "Download not saved\r\n", "1.07");
+        serial("SA refused", "S?", 300, kFailed, 300, "Download not saved\r\n", "1.07");
         serial("XOFF never lifted", "xoff", 4000, "Timeout waiting to send data to drive", -1,
                "Timed Out waiting to send Data");
         serial("no file chosen", "noFile", 300, "No Firmware Download File was selected", 0, "");
@@ -206,6 +217,13 @@ class DownloadTest : public QObject {
         refused("no image", "1.07\r\n55\r\nxyz", "The Firmware file was empty");
         ethernet("confirmed", "", "Firmware Download Successful", 21, 2.0);
         ethernet("silent afterwards", "silent", kFailed, 21, 3.0);
+        ethernet("another host's datagrams", "stranger", "Firmware Download Successful", 21, 2.0,
+                 "Ignored a datagram from 127.0.0.2: the drive is at 127.0.0.1\r\n");
+        // Three count queries, 0.1 s, 0.3 s and 0.3 s, all unanswered.
+        ethernet("count unanswered at the end", "lastCount", kFailed, 21, 0.7,
+                 "The drive did not report how many data packets it received\r\n");
+        ethernet("old revision afterwards", "oldRevision", kFailed, 21, 3.0,
+                 "The drive reports revision 1.05 after the download; the file is 1.07\r\n");
         ethernet("no count reply", "noCounts",
                  "Did not receive packet acknowledge from drive. Unable to get packet receive "
                  "count from drive.",
@@ -231,11 +249,14 @@ class DownloadTest : public QObject {
         o.errorAtByte = situation == "error" ? 1000 : -1;
         o.dotEveryBytes = situation == "noDots" ? 0 : 256;
         o.replyToSA = situation != "noSA";
-        o.ignoreCountQueries = situation == "noCounts";
+        o.saReply = situation == "S?" ? "S?" : o.saReply;
+        o.ignoreCountQueries = situation == "noCounts" || situation == "lastCount";
         o.dropAckFraction = situation == "noCounts" ? 1.0 : 0.0;
         o.dropDataFraction = situation == "noData" ? 1.0 : 0.0;
         o.quietTime = situation == "lateAck" ? 60 : o.quietTime;
-        Rig rig(o, file, ethernet);
+        // The drive takes the image but keeps the revision it had.
+        QByteArray kept = file;
+        Rig rig(o, situation == "oldRevision" ? kept.replace(0, 4, "1.05") : file, ethernet);
         const QString path = home.filePath(QStringLiteral("Flash.E"));
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size() && out.flush());
@@ -256,7 +277,13 @@ class DownloadTest : public QObject {
         } else if (situation == "xoff") {
             rig.midway([&] { rig.drive.sendSerial("\x13"); });
         } else if (situation == "silent") {  // once the drive has judged the image, nobody answers
-            rig.drive.drive().onVerdict = [&](auto&) { rig.session.editAddress("127.0.0.2"); };
+            rig.drive.drive().onVerdict = [&](auto&) { rig.tp.udp.setPeer(nullptr); };
+        } else if (situation == "stranger") {  // a stray text, acknowledgement and count
+            rig.midway([&] {
+                for (const QByteArray& d : {datagram(7), datagram(17), datagram(16, "\0\0")}) {
+                    rig.tp.udp.receiveFromNetwork(d, QStringLiteral("127.0.0.2"));
+                }
+            });
         }
         bool bootEntered = false;  // marks the serial boot-loader entry only
         rig.midway([&] { bootEntered = rig.session.downloadState().BootEntered; });
@@ -273,13 +300,17 @@ class DownloadTest : public QObject {
         }
 
         QFETCH(QString, message);
-        QCOMPARE(rig.seen.texts(), QStringList{message.replace("<path>", path)});
+        QCOMPARE(rig.seen.texts(), message.replace("<path>", path).split('|'));
+        message = rig.seen.texts().first();
+        QVERIFY(rig.seen.shown.size() == 1 || rig.seen.shown.back().icon == MessageIcon::Critical);
+        QCOMPARE(rig.seen.status.count("Ignored a datagram"), situation == "stranger" ? 1 : 0);
         QCOMPARE(rig.seen.shown[0].icon, message == kComplete ? MessageIcon::Exclamation
                                          : message == kFailed && !ethernet ? MessageIcon::Critical
                                                                            : MessageIcon::None);
         QFETCH(QString, log);
         QVERIFY2(rig.seen.status.contains(log), qPrintable(rig.seen.status));
         QFETCH(double, atLeast);
+        rig.session.Delay(ethernet ? 1500 : 0);  // the drive's second of quiet ends the image
         const bool delivered = ethernet ? atLeast < 5 : message == kComplete || message == kFailed;
         QVERIFY2(rig.confirmed() == delivered, qPrintable(rig.drive.transcriptText()));
         const DownloadOutcome& outcome = rig.session.downloadSequence().lastOutcome();
@@ -290,7 +321,13 @@ class DownloadTest : public QObject {
         QCOMPARE(bootEntered, !ethernet && sent != 0);
         rig.leftUsable(ethernet);
         if (ethernet) {
-            QCOMPARE(rig.tp.udp.sent().front().data, QByteArray::fromHex("0012"));  // start
+            const auto& datagrams = rig.tp.udp.sent();
+            QCOMPARE(datagrams.front().data, QByteArray::fromHex("0012"));  // start
+            QVERIFY(std::ranges::all_of(datagrams,
+                                        [&](auto& d) { return d.host == rig.drive.address(); }));
+            QVERIFY(situation != "lastCount" ||
+                    std::ranges::count(datagrams, QByteArray::fromHex("0010"),
+                                       &FakeUdpSocket::Sent::data) == 3);
             return;
         }
         QTEST(rig.seen.drive.revision, "driveRev");

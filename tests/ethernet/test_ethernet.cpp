@@ -78,18 +78,30 @@ class EthernetTest : public QObject {
         QTest::addColumn<double>("took");
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("from");  // who answers
         const QByteArray answer = bytes({0x05, 0x14});
+        const QByteArray ask = bytes({0, 8, 0x43, 2});
         QTest::newRow("whole answer ends the wait")
-            << kDriveIp << QByteArray("C") << 2 << bytes({0, 8, 0x43, 2}) << 0.003 << answer << "";
+            << kDriveIp << QByteArray("C") << 2 << ask << 0.003 << answer << "" << kDriveIp;
+        // The drive's address as typed, the sender's as the socket writes it.
+        QTest::newRow("answer from the drive typed with leading zeros")
+            << "192.168.000.020" << QByteArray("C") << 2 << ask << 0.003 << answer << ""
+            << kDriveIp;
+        QTest::newRow("answer from another host: ignored, named once")
+            << kDriveIp << QByteArray("C") << 2 << ask << 0.1 << kPlaceholderOnly
+            << "Ignored a datagram from 10.0.0.99: the drive is at 192.168.0.20\r\n"
+            << kOtherHost;
         QTest::newRow("BytesBack 1 does not wait; zero byte inside")
             << kDriveIp << QByteArray("A\0B", 3) << 1 << bytes({0, 8, 0x41, 1, 0, 0x42}) << 0.001
-            << kPlaceholderOnly << "";
+            << kPlaceholderOnly << "" << kDriveIp;
         QTest::newRow("invalid address: silent, waits it out")
-            << "1..2.3" << QByteArray("C") << 2 << QByteArray() << 0.1 << kPlaceholderOnly << "";
+            << "1..2.3" << QByteArray("C") << 2 << QByteArray() << 0.1 << kPlaceholderOnly << ""
+            << kDriveIp;
         // ".1.2.3" passes the address rule, but no socket can send to it.
         QTest::newRow("refused by the socket: returns at once")
             << ".1.2.3" << QByteArray("C") << 2 << QByteArray() << 0.0 << kPlaceholderOnly
-            << "UDP send failed: Invalid remote host \".1.2.3\"\r\n";
+            << "UDP send failed: Invalid remote host \".1.2.3\"\r\n"
+            << kDriveIp;
     }
     void command() {
         QFETCH(QString, address);
@@ -97,11 +109,13 @@ class EthernetTest : public QObject {
         QFETCH(int, bytesBack);
         QFETCH(QByteArray, datagram);
         QFETCH(double, took);
+        QFETCH(QString, from);
         EthernetWindow w;
         w.session.editAddress(address);
-        w.tp.udp.setRemoteHost(kOtherHost);  // as a datagram from elsewhere leaves it
-        if (!datagram.isEmpty()) {           // the drive answers what it was asked
-            w.arrive(bytes({0x00, 0x08, 0x05, 0x14}), 0.003);
+        w.tp.udp.setRemoteHost(kOtherHost);  // as start-up or an earlier sender may leave it
+        if (!datagram.isEmpty()) {           // an answer to what was asked, twice
+            w.arrive(bytes({0x00, 0x08, 0x05, 0x14}), 0.003, from);
+            w.arrive(bytes({0x00, 0x08, 0x05, 0x14}), 0.004, from);
         }
         const double start = w.tp.time.now();
         const long long sleeps = w.tp.time.blockingWaits;
@@ -124,6 +138,7 @@ class EthernetTest : public QObject {
     // looking at the reader: exactly a ring's worth leaves it looking empty.
     void ring() {
         EthernetWindow w;
+        w.session.udpChannel().aimAtDrive();
         w.state().UdpRingRead = w.state().UdpRingWrite = 198;
         for (const QByteArray text : {"ab", "", "cde"}) {
             w.arrive(QByteArray("\0\x0F", 2) + text, 0);
@@ -152,7 +167,8 @@ class EthernetTest : public QObject {
         QFETCH(QByteArray, answer);
         QFETCH(QString, message);
         EthernetWindow w;
-        w.arrive(bytes({0x00, 0x63}) + answer, 0.020, kOtherHost);  // from anywhere
+        w.arrive(bytes({0x00, 0x63}) + answer, 0.020);
+        w.arrive(bytes({0x00, 0x63, 0xFF, 0xFF, 0xFF, 0xFF}), 0.030, kOtherHost);  // not the drive
         const double start = w.tp.time.now();
 
         w.session.Ping_Click();

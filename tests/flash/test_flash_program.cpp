@@ -49,7 +49,9 @@ const struct Row {
      "Drive responded.  ARM build number is 300. MAC ID = 2-0-0-4B-53-37\n", ""},
     {"--port PTY DIR/small.E --json", "", "power-up", 0, "\"exitCode\": 0", "is complete"},
     {"--simulate", "", "", 0, "Simulated drive: identical=yes", "is complete"},
-    {big, "", "power-up,SIGTERM", 1, "", ""},
+    {big, "", "power-up,SIGTERM", 1, "", "the drive is left in its boot loader: switch it off"},
+    // All the image sent; the drive has not been told to keep it.
+    {e, "--quiet-time 5", "SIGINT at 100%", 1, "", "left in its boot loader"},
     {"--com 9 --identify", "", "", 2, "", "Try --help."},
     {"--port /nonexistent/tty --identify", "", "", 3, "",
      "Invalid Port Number\nInvalid Port Number\n"
@@ -78,6 +80,10 @@ const struct Row {
     {e, "--exit-after-verdict --linger 0 --quiet-time 0.3", "", 18, "", "Download Failed"},
     {big, "", "power-up,truncate", 19, "", "An Unknown Error was encountered"},
     {s, "--exit-after-verdict --linger 0", "power-up", 20, "", "could not be set to 9600"},
+    // The drive expects small.E's image and revision 1.06; this file says 1.07.
+    {"--port PTY DIR/107.E", "", "power-up", 21, "",
+     "Firmware Download is complete\nThe drive reports revision 1.06 after the download, but "
+     "the firmware file is revision 1.07\n"},
 };
 
 }  // namespace
@@ -103,6 +109,7 @@ class FlashProgramTest : public QObject {
         QVERIFY(writeFile(dir + "/small.E", small) &&
                 writeFile(dir + "/big.E", firmware("57", 65536)) &&
                 writeFile(dir + "/49.E", firmware("49", 600)) && writeFile(dir + "/empty.E", "") &&
+                writeFile(dir + "/107.E", firmware("57", 6000, "1.07")) &&
                 writeFile(dir + "/bad.E", "\"1.06" + QByteArray(300, 'x')));
         // A pty has no wire to slow the host down: room for an XOFF heeded late.
         SimDrive sim;
@@ -137,6 +144,10 @@ class FlashProgramTest : public QObject {
         }
         if (step.endsWith("SIGTERM")) {
             ::kill(static_cast<pid_t>(flash.process.processId()), SIGTERM);
+        }
+        if (step.startsWith("SIGINT")) {
+            QVERIFY2(flash.waitForOutput("progress 100%"), flash.report());
+            ::kill(static_cast<pid_t>(flash.process.processId()), SIGINT);
         }
         QCOMPARE(flash.finish(), r.exitCode);
         QVERIFY2(flash.out.contains(paths(r.out).toLocal8Bit()), flash.report());
