@@ -621,10 +621,11 @@ def matrix():
              {0, 13, 14, 18},
              plain_download("ethernet", 4096, ["--drop-data", "0.05", "--drop-acks", "0.05"]),
              (1, 2, 3)))
-    add(Case("count queries never answered, acks lost 20 %", "ethernet", {0, 13},
+    # Without the drive's count at the end nothing is declared done.
+    add(Case("count queries never answered, acks lost 20 %", "ethernet", {13, 18},
              plain_download("ethernet", 4096, ["--ignore-count-queries", "--drop-acks", "0.2"]),
              (1, 2)))
-    add(Case("count queries never answered, data lost 20 %", "ethernet", {0, 13},
+    add(Case("count queries never answered, data lost 20 %", "ethernet", {13, 18},
              plain_download("ethernet", 4096, ["--ignore-count-queries", "--drop-data", "0.2"]),
              (1,)))
     add(Case("serial \"E\" at a random offset", "serial", {12},
@@ -665,7 +666,8 @@ def matrix():
             ("datagram of no drive type", bytes([1, 0]) + b"hello", False),
             ("acknowledgement", bytes([0, DATA]), False),
             ("text datagram during a wait for a lost ack", bytes([0, TEXT]) + b"x", True)):
-        add(Case("another host sends a %s" % label, "ethernet", {0, 13, 14, 18},
+        # Only the drive is listened to: the stranger changes nothing.
+        add(Case("another host sends a %s" % label, "ethernet", {0},
                  plain_download("ethernet", 4096, GAP_SIM if during_wait else [],
                                 proxy_options=lambda s, p=payload, w=during_wait: {
                                     "inject": (5 + s, p, w)}),
