@@ -50,6 +50,16 @@ struct DownloadOutcome {
     double seconds = 0.0;      // from the click to the end of clean-up
 };
 
+// What tells the file the download opened from one rewritten under it. The
+// times are in nanoseconds where the system gives them; `changed` (the
+// status-change time) is 0 where it does not.
+struct FileStamp {
+    qint64 size = 0;
+    qint64 modified = 0;
+    qint64 changed = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // The boot-loader versions that take the image at 115200 bit/s.
 bool IsHighSpeedBootLoader(int version);
 
@@ -110,7 +120,7 @@ class DownloadSequence {
     Engines e_;
     State s_;
     QFile file_;
-    std::pair<qint64, qint64> openedStamp_;  // size and time of last change
+    FileStamp openedStamp_;
     qint64 imageStart_ = 0;
     qint64 progressMaximum_ = 100;
     DownloadOutcome outcome_;
