@@ -315,10 +315,20 @@ class DownloadTest : public QObject {
         const QByteArray none;
         const QByteArray elf = QByteArray("\x7f\x45LF\x01\x01\x01\0\0\0\r\n\x02\0(\0", 17) + good;
         const QString notText = header + "revision field: byte 0x7f is not text";
-        // 2^32 + 49 would wrap onto KX-M3; unknown, it loads as the rules say.
-        QTest::newRow("huge numbers")
-            << firmware("4294967345", 600, "99999.99") << none << "" << kComplete << "Unknown";
+        const QString table =
+            header + "revision field: \"Name\" is not a revision (digits, a point, digits)";
+        auto notModel = [&](const char* model) {
+            return header + "model field: \"" + model +
+                   "\" is not a model number (decimal digits, 1 to 32767)";
+        };
+        // 2^32 + 49 would wrap onto KX-M3: too large for a model number, it is none.
+        QTest::newRow("huge numbers") << firmware("4294967345", 600, "99999.99") << none
+                                      << notModel("4294967345") << notModel("4294967345") << "None";
         QTest::newRow("binary garbage") << elf << none << notText << notText << "None";
+        QTest::newRow("a table") << "Name,Value\r\n1,2\r\n" + good << none << table << table
+                                 << "None";
+        QTest::newRow("replaced by a file for model 0")
+            << good << firmware("0", 1000) << "" << notModel("0") << "KX-M1";
         QTest::newRow("a folder") << QByteArray() << none
                                   << "Error: Cannot open the firmware file \"<path>\": file to "
                                      "open is a directory"
