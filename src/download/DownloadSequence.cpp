@@ -170,6 +170,14 @@ DownloadEnd DownloadSequence::readHeaderAndFit() {
         return finish(DownloadEnd::FileEmpty, kEmpty);
     }
     s_.firmware.FileModelCode = modelCode(header.model);
+    // The download's own record of a file that nothing checked (on a serial
+    // line the boot loader's announcement soon empties the window's log, so
+    // the choice says it too). kestrel-flash refuses it here as well, in case
+    // the file was replaced after it was chosen.
+    if (ReportUnknownFileModel(s_.firmware.FileModelCode, report_) &&
+        !s_.firmware.unknownModelAllowed) {
+        return finish(DownloadEnd::UnknownModel, UnknownFileModelText(s_.firmware.FileModelCode));
+    }
     if (ethernet()) {
         s_.drive.DriveModelCode = e_.identification.GetEnetDriveModel();
     }

@@ -38,6 +38,7 @@ enum class DownloadEnd {
     NotConfirmed,        // Ethernet: the drive did not answer after the transfer
     Stopped,             // Quit or a signal during the download
     UnknownError,
+    UnknownModel,  // the file's model is in no family row, and that was not allowed
 };
 
 // What a finished download leaves for the front ends' summaries.

@@ -329,6 +329,12 @@ class DownloadTest : public QObject {
                                  << "None";
         QTest::newRow("replaced by a file for model 0")
             << good << firmware("0", 1000) << "" << notModel("0") << "KX-M1";
+        // A model in no family row: the window loads it into any drive and says so.
+        QTest::newRow("model 200") << firmware("200", 600) << none << "" << kComplete << "Unknown";
+        QTest::newRow("replaced by model 200's, refused as kestrel-flash does")
+            << good << firmware("200", 1000) << ""
+            << "The firmware file is for model 200, which this updater does not know"
+            << "KX-M1";
         QTest::newRow("a folder") << QByteArray() << none
                                   << "Error: Cannot open the firmware file \"<path>\": file to "
                                      "open is a directory"
@@ -359,6 +365,7 @@ class DownloadTest : public QObject {
         QFETCH(QByteArray, rewritten);
         QFETCH(QString, chooseMessage);
         QFETCH(QString, downloadMessage);
+        QFETCH(QString, fileModel);
         const QByteArray tag = QTest::currentDataTag();
         const bool big = tag.startsWith("100 MB"), during = tag.contains("during");
         const bool timePutBack = tag.endsWith("put back");
@@ -374,12 +381,16 @@ class DownloadTest : public QObject {
                                 : rewritten.isNull()         ? chosen
                                                              : rewritten;
         Rig rig(o, kept, false);
+        rig.session.firmwareState().unknownModelAllowed = !tag.endsWith("kestrel-flash does");
         rig.drive.powerUp();
         rig.session.Delay(500);
         rig.tp.fileDialog.choose(path);
         rig.session.OpenPrograms_Click();
         QCOMPARE(rig.seen.texts().join(""), chooseMessage.replace("<path>", path));
         QCOMPARE(rig.seen.file.name, path);
+        QCOMPARE(rig.seen.status.contains(
+                     "The firmware file is for model 200, which this updater does not know\r\n"),
+                 fileModel == "Unknown");
         QVERIFY(during || rewritten.isNull() || writeFile(path, rewritten));
         rig.seen.shown.clear();
         rig.tp.serial.clearTransmitted();
@@ -397,7 +408,7 @@ class DownloadTest : public QObject {
         rig.session.StartDownload_Click();
 
         QCOMPARE(rig.seen.texts(), QStringList{downloadMessage.replace("<path>", path)});
-        QTEST(rig.seen.file.model, "fileModel");
+        QCOMPARE(rig.seen.file.model, fileModel);
         QVERIFY2(kept.isEmpty() || rig.confirmed(), qPrintable(rig.drive.transcriptText()));
         QCOMPARE(rig.tp.serial.transmitted().isEmpty(), kept.isEmpty() && !during && !big);
         QCOMPARE(rig.drive.transcriptText().contains("command \"SA\""), !kept.isEmpty());
