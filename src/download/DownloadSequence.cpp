@@ -55,18 +55,24 @@ Failure transferFailure(int code) {
     }
 }
 
-// The open file's size and time of last change, by its descriptor where
-// there is one, so that a file renamed over or deleted meanwhile still reads
-// as the one being sent.
-std::pair<qint64, qint64> fileStamp(QFile& file) {
+// The open file's stamp, by its descriptor where there is one, so that a file
+// renamed over or deleted meanwhile still reads as the one being sent (the
+// descriptor's inode is that one for good, so it tells nothing). A rewrite in
+// place that keeps the size and puts the modification time back (cp -p,
+// rsync -t --inplace, touch -r) still moves the status-change time, which no
+// one can set.
+FileStamp fileStamp(QFile& file) {
 #ifdef Q_OS_LINUX
     struct stat st {};
     if (::fstat(file.handle(), &st) == 0) {
-        return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+        const auto ns = [](const struct timespec& t) {
+            return t.tv_sec * 1000000000LL + t.tv_nsec;
+        };
+        return {st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
     }
 #endif
     const QFileInfo info(file.fileName());
-    return {info.size(), info.lastModified().toMSecsSinceEpoch()};
+    return {info.size(), info.lastModified().toMSecsSinceEpoch(), 0};
 }
 
 }  // namespace
@@ -174,6 +180,14 @@ DownloadEnd DownloadSequence::readHeaderAndFit() {
         return finish(DownloadEnd::FileEmpty, kEmpty);
     }
     s_.firmware.FileModelCode = modelCode(header.model);
+    // The download's own record of a file that nothing checked (on a serial
+    // line the boot loader's announcement soon empties the window's log, so
+    // the choice says it too). kestrel-flash refuses it here as well, in case
+    // the file was replaced after it was chosen.
+    if (ReportUnknownFileModel(s_.firmware.FileModelCode, report_) &&
+        !s_.firmware.unknownModelAllowed) {
+        return finish(DownloadEnd::UnknownModel, UnknownFileModelText(s_.firmware.FileModelCode));
+    }
     if (ethernet()) {
         s_.drive.DriveModelCode = e_.identification.GetEnetDriveModel();
     }

@@ -23,21 +23,22 @@ namespace kestrel {
 // them apart (kestrel-flash turns them into exit codes).
 enum class DownloadEnd {
     Success,
-    NoFile,              // no firmware file was chosen
-    FileNotFound,        // the chosen file cannot be opened any more
-    FileEmpty,           // header incomplete, or no image after it
-    FileUnreadable,      // a header field cannot be read
-    FileDoesNotFit,      // the file is not for the attached drive
-    PortNotOpen,         // serial: nothing can be sent
-    DriveError,          // the drive sent "E"
-    NoCountReply,        // Ethernet: no acknowledgement and no packet count
-    DroppedFiveTimes,    // Ethernet: the same block was never acknowledged
-    SendTimeout,         // serial: the line never took the bytes
-    DriveNotResponding,  // no "." from the drive for 21 blocks
-    NotSaved,            // serial: "SA" got no reply, or a refusal
-    NotConfirmed,  // Ethernet: the drive's count or identity after the transfer is not the file's
-    RevisionNotConfirmed,  // serial: saved, but "SV" reports no revision or another than the file's
+    NoFile,                // no firmware file was chosen
+    FileNotFound,          // the chosen file cannot be opened any more
+    FileEmpty,             // header incomplete, or no image after it
+    FileUnreadable,        // a header field cannot be read
+    FileDoesNotFit,        // the file is not for the attached drive
+    PortNotOpen,           // serial: nothing can be sent
+    DriveError,            // the drive sent "E"
+    NoCountReply,          // Ethernet: no acknowledgement and no packet count
+    DroppedFiveTimes,      // Ethernet: the same block was never acknowledged
+    SendTimeout,           // serial: the line never took the bytes
+    DriveNotResponding,    // no "." from the drive for 21 blocks
+    NotSaved,              // serial: "SA" got no reply, or a refusal
+    NotConfirmed,          // Ethernet: count or identity afterwards is not the file's
+    RevisionNotConfirmed,  // serial: saved, but "SV" reports another revision or none
     InvalidAddress,        // Ethernet: txtIP holds no valid address
+    UnknownModel,          // the file's model is in no family row, and that was not allowed
     Stopped,               // Quit or a signal during the download
     UnknownError,
 };
@@ -53,6 +54,16 @@ struct DownloadOutcome {
     // The drive was told to enter its boot loader and has not saved an image
     // since: it waits there until it is switched off and on.
     bool driveInBootLoader = false;
+};
+
+// What tells the file the download opened from one rewritten under it. The
+// times are in nanoseconds where the system gives them; `changed` (the
+// status-change time) is 0 where it does not.
+struct FileStamp {
+    qint64 size = 0;
+    qint64 modified = 0;
+    qint64 changed = 0;
+    bool operator==(const FileStamp&) const = default;
 };
 
 // The boot-loader versions that take the image at 115200 bit/s.
@@ -120,7 +131,7 @@ class DownloadSequence {
     Engines e_;
     State s_;
     QFile file_;
-    std::pair<qint64, qint64> openedStamp_;  // size and time of last change
+    FileStamp openedStamp_;
     qint64 imageStart_ = 0;
     // The revision in the file's header as read: the fit check may clear
     // what is shown for a model it does not know.

@@ -104,6 +104,23 @@ bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& repo
     return accepted;
 }
 
+bool IsUnknownFileModel(int FileModelNumber) {
+    return findDriveFamily(FileModelNumber) == nullptr;
+}
+
+QString UnknownFileModelText(int FileModelNumber) {
+    return QStringLiteral("The firmware file is for model %1, which this updater does not know")
+        .arg(FileModelNumber);
+}
+
+bool ReportUnknownFileModel(int FileModelNumber, Reporter& report) {
+    if (!IsUnknownFileModel(FileModelNumber)) {
+        return false;
+    }
+    report.appendStatus(UnknownFileModelText(FileModelNumber) + QStringLiteral("\r\n"));
+    return true;
+}
+
 QString DriveRevisionText(int revisionNumber) {
     // Whole hundredths: no binary fraction, no locale's decimal comma.
     const int hundredths = revisionNumber + 100;

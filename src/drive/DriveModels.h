@@ -42,6 +42,15 @@ std::span<const DriveFamily> driveFamilies();
 bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& report,
                       FirmwareState& firmware);
 
+// A file model number in no row of the family table. The last rule lets such
+// a file into every drive, since a new model's firmware may be one; nothing
+// has checked that it fits.
+bool IsUnknownFileModel(int FileModelNumber);
+// "The firmware file is for model N, which this updater does not know".
+QString UnknownFileModelText(int FileModelNumber);
+// Says so in the status log when the model is unknown; true when it did.
+bool ReportUnknownFileModel(int FileModelNumber, Reporter& report);
+
 // A revision number n as the window shows it: (n + 100) / 100 with two
 // decimals and always a point, so 5 gives "1.05" whatever the locale.
 QString DriveRevisionText(int revisionNumber);

@@ -6,6 +6,7 @@
 
 #include "FirmwareFolder.h"
 #include "FirmwareHeader.h"
+#include "drive/DriveModels.h"
 
 namespace kestrel {
 
@@ -54,7 +55,12 @@ void FirmwareChooser::choose() {
         showError(failure);
         return;
     }
-    showHeader(file);
+    // Said now, while the window's log can show it before the download
+    // starts and empties the log; a file named on a command line is told
+    // about at its fit check instead.
+    if (showHeader(file)) {
+        ReportUnknownFileModel(state_.FileModelCode, report_);
+    }
 }
 
 bool FirmwareChooser::loadFile(const QString& path) {

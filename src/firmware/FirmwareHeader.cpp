@@ -147,23 +147,55 @@ TextField readFieldFrom(Source& in) {
     return field;
 }
 
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool allDigits(QStringView text) {
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), isDigit);
+}
+
+// A text file, a table or a binary image reads as two fields too; only
+// fields of the header's own form make a firmware file, so that no other
+// file ever reaches a drive as "model 0" or with a made-up revision.
+QString revisionFault(const QString& text) {
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    if (point >= 0 && allDigits(QStringView(text).left(point)) &&
+        allDigits(QStringView(text).mid(point + 1))) {
+        return QString();
+    }
+    return QStringLiteral("\"%1\" is not a revision (digits, a point, digits)").arg(text);
+}
+
+QString modelFault(const QString& text) {
+    return modelCode(text) > 0
+               ? QString()
+               : QStringLiteral("\"%1\" is not a model number (decimal digits, 1 to %2)")
+                     .arg(text)
+                     .arg(std::numeric_limits<qint16>::max());
+}
+
 // Reads one header field into `value`; on the way out says why there is none:
-// the file ended (`ended`) or could not be read (`unreadable`).
+// the file ended (`ended`) or the field could not be read or is not of its
+// kind (`unreadable`).
 template <typename Source>
 bool readHeaderField(Source& in, const char* name, FirmwareHeader::Status ended,
-                     FirmwareHeader::Status unreadable, FirmwareHeader& header, QString& value) {
+                     FirmwareHeader::Status unreadable, QString (*fault)(const QString&),
+                     FirmwareHeader& header, QString& value) {
     if (!in.peek()) {
         header.status = in.failed() ? unreadable : ended;
         header.error = in.failed() ? in.errorString() : QString();
         return false;
     }
     const TextField field = readFieldFrom(in);
-    if (!field.ok) {
+    const QString text = QString::fromLatin1(field.value);
+    const QString why = field.ok ? fault(text) : field.error;
+    if (!why.isEmpty()) {
         header.status = unreadable;
-        header.error = QLatin1String(name) + QStringLiteral(" field: ") + field.error;
+        header.error = QLatin1String(name) + QStringLiteral(" field: ") + why;
         return false;
     }
-    value = QString::fromLatin1(field.value);
+    value = text;
     return true;
 }
 
@@ -172,22 +204,18 @@ FirmwareHeader readHeaderFrom(Source& in) {
     using Status = FirmwareHeader::Status;
     FirmwareHeader header;
     const qint64 start = in.taken();
-    if (!readHeaderField(in, "revision", Status::Empty, Status::RevisionUnreadable, header,
-                         header.revision)) {
+    if (!readHeaderField(in, "revision", Status::Empty, Status::RevisionUnreadable, revisionFault,
+                         header, header.revision)) {
         return header;
     }
     header.size = in.taken() - start;
-    if (!readHeaderField(in, "model", Status::EndsAfterRevision, Status::ModelUnreadable, header,
-                         header.model)) {
+    if (!readHeaderField(in, "model", Status::EndsAfterRevision, Status::ModelUnreadable,
+                         modelFault, header, header.model)) {
         return header;
     }
     header.size = in.taken() - start;
     header.status = Status::Complete;
     return header;
-}
-
-bool isDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
 }  // namespace
@@ -226,11 +254,11 @@ qint16 revisionNumber(QStringView revisionText) {
 }
 
 qint16 modelCode(QStringView modelText) {
+    if (!allDigits(modelText)) {
+        return 0;
+    }
     int value = 0;
     for (QChar c : modelText) {
-        if (!isDigit(c)) {
-            break;
-        }
         value = value * 10 + (c.unicode() - u'0');
         if (value > std::numeric_limits<qint16>::max()) {
             return 0;

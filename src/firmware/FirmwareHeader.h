@@ -37,10 +37,12 @@ struct FirmwareHeader {
         Complete,            // both fields read
         Empty,               // nothing before the end of the data
         EndsAfterRevision,   // the data ends after field 1
-        RevisionUnreadable,  // field 1 could not be read
-        ModelUnreadable,     // field 2 could not be read
+        RevisionUnreadable,  // field 1 could not be read, or is not a revision
+        ModelUnreadable,     // field 2 could not be read, or is not a model number
     };
     Status status = Status::Empty;
+    // Only fields of their kind are kept: field 1 a revision (digits, a point,
+    // digits: 1.05), field 2 a model number (decimal digits, 1 to 32767).
     QString revision;  // field 1, one character per byte
     QString model;     // field 2, one character per byte
     qint64 size = 0;   // bytes the fields took; the three unused bytes and the image follow
@@ -62,9 +64,10 @@ FirmwareHeader readFirmwareHeader(QIODevice& device);
 // decimal number that way gives 0 rather than a made-up revision.
 qint16 revisionNumber(QStringView revisionText);
 
-// `FileModelCode`: the leading decimal number of the model field; 0 when the
-// field does not begin with a digit or the number does not fit a model number
-// (a 16-bit signed integer).
+// `FileModelCode`: the model field's number; 0 when the field is not decimal
+// digits alone or the number does not fit a model number (a 16-bit signed
+// integer). A model number too large for that type is no model, not an
+// unknown one: it cannot be any drive's, and cut down it would pass for one.
 qint16 modelCode(QStringView modelText);
 
 // The `FileModel` caption for a file's model number.

@@ -50,6 +50,9 @@ const ExitCodeText kExitCodes[] = {
     {ExitCode::RevisionNotConfirmed, "revision-not-confirmed",
      "serial: the drive saved the download but reports no revision, or another\n"
      "      than the firmware file's, afterwards"},
+    {ExitCode::UnknownModel, "unknown-model",
+     "the firmware file is for a model this tool does not know; --allow-unknown-model\n"
+     "      loads it anyway"},
 };
 
 const char* const kUsage =
@@ -86,6 +89,10 @@ const char* const kUsage =
     "  --ping            ask the drive at --ip for its build number and MAC\n"
     "  --list-ports      COM1..COM8 with their devices, and the serial devices\n"
     "                    found, with whether you may open them\n"
+    "  --allow-unknown-model\n"
+    "                    load FILE also when its model number is one this tool does\n"
+    "                    not know (in no row of its family table): it then goes into\n"
+    "                    any drive, unchecked, as the window lets it\n"
     "  --simulate        a simulated drive (model 55, revision 1.05) in this process,\n"
     "                    on COM1 or at --ip ADDRESS; without FILE a sample firmware\n"
     "                    file (revision 1.06, 8 KiB) is made in a temporary folder\n"
@@ -217,6 +224,7 @@ void addOptions(QCommandLineParser& parser) {
         {QStringLiteral("list-ports"), QString()},
         {QStringLiteral("json"), QString()},
         {QStringLiteral("simulate"), QString()},
+        {QStringLiteral("allow-unknown-model"), QString()},
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
         {QStringLiteral("version"), QString()},
     });
@@ -267,6 +275,7 @@ ParsedArguments parseFlashArguments(const QStringList& arguments) {
     o.fileGiven = !files.isEmpty();
     o.json = parser.isSet(QStringLiteral("json"));
     o.simulate = parser.isSet(QStringLiteral("simulate"));
+    o.allowUnknownModel = parser.isSet(QStringLiteral("allow-unknown-model"));
     using Reader = QString (*)(const QCommandLineParser&, FlashOptions&);
     for (Reader read : {checkOnce, readLink, readWait, readAction}) {
         if (const QString error = read(parser, o); !error.isEmpty()) {

@@ -32,6 +32,7 @@ enum class ExitCode : int {
     UnknownError = 19,
     PortNotRestored = 20,
     RevisionNotConfirmed = 21,  // serial: saved, but not with the file's revision
+    UnknownModel = 22,  // the file's model is in no family row; --allow-unknown-model loads it
 };
 
 // The word --json reports an exit code by.
@@ -52,6 +53,9 @@ struct FlashOptions {
     bool fileGiven = false;  // an empty FILE is a download with no file chosen
     bool json = false;
     bool simulate = false;  // the drive is simulated in process, on COM1 or at --ip
+    // --allow-unknown-model: a file whose model number the family table does
+    // not hold goes into any drive, as in the window.
+    bool allowUnknownModel = false;
 
     bool serial() const { return link == Link::Device || link == Link::Com; }
 };

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "PortList.h"
+#include "drive/DriveModels.h"
 #include "ethernet/AddressRules.h"
 #include "platform/AppInfo.h"
 #include "platform/ComPorts.h"
@@ -77,6 +78,8 @@ const EndText kEnds[] = {
     // --ip is checked before the run; only a bad settings value gets here.
     {DownloadEnd::InvalidAddress, ExitCode::BadArguments, "invalid-address"},
     {DownloadEnd::Stopped, ExitCode::Stopped, "stopped"},
+    {DownloadEnd::UnknownModel, ExitCode::UnknownModel, "unknown-model"},
+    // The last row also stands for any end that has none.
     {DownloadEnd::UnknownError, ExitCode::UnknownError, "unknown-error"},
 };
 
@@ -108,6 +111,7 @@ bool askedTheDrive(const DownloadOutcome& outcome) {
         case DownloadEnd::FileNotFound:
         case DownloadEnd::FileEmpty:
         case DownloadEnd::FileUnreadable:
+        case DownloadEnd::UnknownModel:
             return false;
         default:
             return outcome.bytesSent == 0;
@@ -159,6 +163,7 @@ ExitCode FlashRun::start() {
     // A serial run needs no UDP port, and must not open COM1 when asked for
     // another port; an Ethernet run opens no serial port at all.
     session_.Form_Load(SessionStart{options_.serial() ? options_.comPort : 0, !options_.serial()});
+    session_.firmwareState().unknownModelAllowed = options_.allowUnknownModel;
     if (session_.ended()) {
         return ExitCode::Stopped;
     }
@@ -257,14 +262,21 @@ ExitCode FlashRun::identifyEthernet() {
     return ExitCode::Done;
 }
 
+// The download's fit check, also in what it says of a file of an unknown model.
 ExitCode FlashRun::judgeFile() {
-    const bool fits = session_.fileMatchesDrive();
+    const int model = session_.firmwareState().FileModelCode;
+    const bool refused =
+        ReportUnknownFileModel(model, session_.report()) && !options_.allowUnknownModel;
+    const bool fits = session_.fileMatchesDrive() && !refused;
     fileFits_ = fits ? 1 : 0;
     const FileShown& file = session_.report().file();
     observer_.printResult(QStringLiteral("File: %1, revision %2, for %3: %4")
                               .arg(file.name, file.revision, file.model,
                                    fits ? QStringLiteral("fits the drive")
                                         : QStringLiteral("does not fit the drive")));
+    if (refused) {
+        return refuseUnknownModel(model);
+    }
     if (!fits) {
         observer_.printError(QStringLiteral(
             "kestrel-flash: The Selected Firmware File cannot be loaded into the Attached Drive"));
@@ -273,15 +285,27 @@ ExitCode FlashRun::judgeFile() {
     return ExitCode::Done;
 }
 
+ExitCode FlashRun::refuseUnknownModel(int model) {
+    observer_.printError(QStringLiteral("kestrel-flash: %1; --allow-unknown-model loads it anyway")
+                             .arg(UnknownFileModelText(model)));
+    return ExitCode::UnknownModel;
+}
+
 // "Download to Drive..." as the window's button runs it. A file that could
 // not be read is not worth waiting for a drive: the download says why at
-// once, with the same message as in the window.
+// once, with the same message as in the window. Nor is a file of an unknown
+// model, refused whatever the drive; the download checks that again when it
+// re-reads the file, which may have been replaced during the wait.
 ExitCode FlashRun::download() {
     const QString file =
         options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath();
     const bool loaded = !file.isEmpty() && session_.loadFirmwareFile(file);
     if (session_.ended()) {
         return ExitCode::Stopped;
+    }
+    const int model = session_.firmwareState().FileModelCode;
+    if (loaded && !options_.allowUnknownModel && IsUnknownFileModel(model)) {
+        return refuseUnknownModel(model);
     }
     if (loaded && options_.serial()) {
         // As in the window: the drive's answered announcement allows the download.

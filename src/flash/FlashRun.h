@@ -47,6 +47,7 @@ class FlashRun {
     ExitCode identifyEthernet();
     ExitCode ping();
     ExitCode judgeFile();
+    ExitCode refuseUnknownModel(int model);
     bool driveShown() const;
     QString device() const;
 

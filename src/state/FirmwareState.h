@@ -11,6 +11,10 @@ struct FirmwareState {
     QString path;
     int FileModelCode = 0;
     int FileRevNumber = 0;
+    // Whether the download goes ahead with a file whose model number is in
+    // no row of the family table. The window's rules let such a file into
+    // every drive; kestrel-flash does only when told to.
+    bool unknownModelAllowed = true;
 };
 
 }  // namespace kestrel

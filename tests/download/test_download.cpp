@@ -352,10 +352,26 @@ class DownloadTest : public QObject {
         const QByteArray none;
         const QByteArray elf = QByteArray("\x7f\x45LF\x01\x01\x01\0\0\0\r\n\x02\0(\0", 17) + good;
         const QString notText = header + "revision field: byte 0x7f is not text";
-        // 2^32 + 49 would wrap onto KX-M3; unknown, it loads as the rules say.
-        QTest::newRow("huge numbers")
-            << firmware("4294967345", 600, "99999.99") << none << "" << kComplete << "Unknown";
+        const QString table =
+            header + "revision field: \"Name\" is not a revision (digits, a point, digits)";
+        auto notModel = [&](const char* model) {
+            return header + "model field: \"" + model +
+                   "\" is not a model number (decimal digits, 1 to 32767)";
+        };
+        // 2^32 + 49 would wrap onto KX-M3: too large for a model number, it is none.
+        QTest::newRow("huge numbers") << firmware("4294967345", 600, "99999.99") << none
+                                      << notModel("4294967345") << notModel("4294967345") << "None";
         QTest::newRow("binary garbage") << elf << none << notText << notText << "None";
+        QTest::newRow("a table") << "Name,Value\r\n1,2\r\n" + good << none << table << table
+                                 << "None";
+        QTest::newRow("replaced by a file for model 0")
+            << good << firmware("0", 1000) << "" << notModel("0") << "KX-M1";
+        // A model in no family row: the window loads it into any drive and says so.
+        QTest::newRow("model 200") << firmware("200", 600) << none << "" << kComplete << "Unknown";
+        QTest::newRow("replaced by model 200's, refused as kestrel-flash does")
+            << good << firmware("200", 1000) << ""
+            << "The firmware file is for model 200, which this updater does not know"
+            << "KX-M1";
         QTest::newRow("a folder") << QByteArray() << none
                                   << "Error: Cannot open the firmware file \"<path>\": file to "
                                      "open is a directory"
@@ -375,14 +391,21 @@ class DownloadTest : public QObject {
             << good << firmware("55", 1000, "1.08") << ""
             << "The Firmware file changed during the download"
             << "KX-M1";
+        // As cp -p, rsync -t --inplace or touch -r leave it: same size, same time.
+        QTest::newRow("rewritten during the transfer, its time put back")
+            << good << firmware("55", 1000, "1.08") << ""
+            << "The Firmware file changed during the download"
+            << "KX-M1";
     }
     void badFiles() {
         QFETCH(QByteArray, chosen);
         QFETCH(QByteArray, rewritten);
         QFETCH(QString, chooseMessage);
         QFETCH(QString, downloadMessage);
+        QFETCH(QString, fileModel);
         const QByteArray tag = QTest::currentDataTag();
         const bool big = tag.startsWith("100 MB"), during = tag.contains("during");
+        const bool timePutBack = tag.endsWith("put back");
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Flash.E"));
         // Built a day ago: a rewrite shows in the time of last change.
@@ -395,23 +418,34 @@ class DownloadTest : public QObject {
                                 : rewritten.isNull()         ? chosen
                                                              : rewritten;
         Rig rig(o, kept, false);
+        rig.session.firmwareState().unknownModelAllowed = !tag.endsWith("kestrel-flash does");
         rig.drive.powerUp();
         rig.session.Delay(500);
         rig.tp.fileDialog.choose(path);
         rig.session.OpenPrograms_Click();
         QCOMPARE(rig.seen.texts().join(""), chooseMessage.replace("<path>", path));
         QCOMPARE(rig.seen.file.name, path);
+        QCOMPARE(rig.seen.status.contains(
+                     "The firmware file is for model 200, which this updater does not know\r\n"),
+                 fileModel == "Unknown");
         QVERIFY(during || rewritten.isNull() || writeFile(path, rewritten));
         rig.seen.shown.clear();
         rig.tp.serial.clearTransmitted();
         if (during) {
-            rig.midway([&] { QVERIFY(writeFile(path, rewritten)); });
+            rig.midway([&] {
+                // A rewrite in the tick of the file system's clock in which the
+                // download stamped the file leaves no trace; real ones come later.
+                const QDateTime changed = QFileInfo(path).metadataChangeTime();
+                do {
+                    QVERIFY(writeFile(path, rewritten, timePutBack ? built : QDateTime()));
+                } while (QFileInfo(path).metadataChangeTime() == changed);
+            });
         }
 
         rig.session.StartDownload_Click();
 
         QCOMPARE(rig.seen.texts(), QStringList{downloadMessage.replace("<path>", path)});
-        QTEST(rig.seen.file.model, "fileModel");
+        QCOMPARE(rig.seen.file.model, fileModel);
         QVERIFY2(kept.isEmpty() || rig.confirmed(), qPrintable(rig.drive.transcriptText()));
         QCOMPARE(rig.tp.serial.transmitted().isEmpty(), kept.isEmpty() && !during && !big);
         QCOMPARE(rig.drive.transcriptText().contains("command \"SA\""), !kept.isEmpty());

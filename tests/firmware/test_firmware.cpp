@@ -44,25 +44,56 @@ class TestFirmware : public QObject {
         QTest::addColumn<Status>("status");
         QTest::addColumn<QString>("read");  // revision|model|their two numbers
         QTest::addColumn<qint64>("size");   // where the three unused bytes begin
+        QTest::addColumn<QString>("error");
         auto row = [](const char* name, const QByteArray& input, Status status, const char* read,
-                      qint64 size) {
-            QTest::newRow(name) << input << status << QString(read) << size;
+                      qint64 size, const QString& error = {}) {
+            QTest::newRow(name) << input << status << QString(read) << size << error;
         };
-        const QByteArray l(kMaxFieldLength, '1');  // the longest field
-        row("CR LF", "2.10\r\n057abc\r\n" + kBody, Status::Complete, "2.10|057abc|210|57", 14);
-        row("LF; largest model code", "2\n32767\n" + kBody, Status::Complete, "2|32767|2|32767", 8);
-        row("CR; one past it", "1.5\r32768\r" + kBody, Status::Complete, "1.5|32768|15|0", 10);
-        row("LF CR is two line ends", "1.05\n\r57" + kBody, Status::Complete, "1.05||105|0", 6);
-        row("quoted, spaces around; quotes hold a comma and a line end",
-            "  \"1,\r\n5\" , \"99999999999999999999\"\r\n" + kBody, Status::Complete,
-            "1,\r\n5|99999999999999999999|0|0", 36);
+        // The longest fields: a revision and a model number with leading zeros.
+        const QByteArray lr = "1." + QByteArray(kMaxFieldLength - 2, '0');
+        const QByteArray lm = QByteArray(kMaxFieldLength - 2, '0') + "57";
+        const QByteArray l(kMaxFieldLength, '1');
+        const QString tooLong =
+            QString(" field: a field is longer than %1 characters").arg(kMaxFieldLength);
+        row("CR LF", "2.10\r\n057\r\n" + kBody, Status::Complete, "2.10|057|210|57", 11);
+        row("LF; largest model code", "2.1\n32767\n" + kBody, Status::Complete,
+            "2.1|32767|21|32767", 10);
+        row("quoted, spaces around", "  \"12.05\" , \"1\",\"2\"" + kBody, Status::Complete,
+            "12.05|1|0|1", 16);
         row("empty", "", Status::Empty, "||0|0", 0);
-        // Fields at the length limit, and one past it, plain and quoted.
-        QTest::newRow("longest fields") << l + ",\"" + l + "\"" << Status::Complete
-                                        << QString(l + "|" + l + "|111|0") << l.size() * 2 + 3;
-        row("field 1 too long", l + "1,57", Status::RevisionUnreadable, "||0|0", 0);
+        QTest::newRow("longest fields")
+            << lr + ",\"" + lm + "\"" << Status::Complete << QString(lr + "|" + lm + "|100|57")
+            << l.size() * 2 + 3 << QString();
+        row("field 1 too long", l + "1,57", Status::RevisionUnreadable, "||0|0", 0,
+            "revision" + tooLong);
         row("quoted field 2 too long", "1.05,\"" + l + "1\"", Status::ModelUnreadable,
-            "1.05||105|0", 5);
+            "1.05||105|0", 5, "model" + tooLong);
+        // Fields not of their kind: the file is not firmware.
+        auto notRevision = [&](const char* name, const QByteArray& field, const char* value) {
+            row(name, field + "\r\n55\r\n" + kBody, Status::RevisionUnreadable, "||0|0", 0,
+                QString("revision field: \"%1\" is not a revision (digits, a point, digits)")
+                    .arg(value));
+        };
+        notRevision("a table: Name,Value", "Name,Value", "Name");
+        notRevision("no point", "2", "2");
+        notRevision("no digits before the point", ".05", ".05");
+        notRevision("none after it", "1.", "1.");
+        notRevision("a letter", "1.5a", "1.5a");
+        notRevision("two points", "1.0.5", "1.0.5");
+        notRevision("a space inside quotes", "\" 1.05\"", " 1.05");
+        notRevision("a line end inside quotes", "\"1.05\n\"", "1.05\n");
+        auto notModel = [&](const char* name, const QByteArray& input, const char* value,
+                            qint64 size = 6) {
+            row(name, input + kBody, Status::ModelUnreadable, "1.05||105|0", size,
+                QString("model field: \"%1\" is not a model number (decimal digits, 1 to 32767)")
+                    .arg(value));
+        };
+        notModel("model 0; leading spaces skipped", "  1.05,  0\r\n", "0", 7);
+        notModel("model -3", "1.05\r\n-3\r\n", "-3");
+        notModel("model 55 and a tab", "1.05\r\n55\t\r\n", "55\t");
+        notModel("one past the largest", "1.05\r\n32768\r\n", "32768");
+        notModel("2^32 + 49, which cut down is 49", "1.05\r\n4294967345\r\n", "4294967345");
+        notModel("LF CR is two line ends", "1.05\n\r57", "", 5);
     }
     // Both readers: the download reads the open file and goes on where the header ended.
     void header() {
@@ -79,8 +110,7 @@ class TestFirmware : public QObject {
                       .join('|'),
                   "read");
             QCOMPARE(h.size, size);
-            QCOMPARE(h.error.isEmpty(),
-                     status != Status::RevisionUnreadable && status != Status::ModelUnreadable);
+            QTEST(h.error, "error");
         }
         QVERIFY(!fromDevice.error.isEmpty() || device.pos() == size);
     }
@@ -117,11 +147,10 @@ class TestFirmware : public QObject {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("situation");  // the link, or what goes wrong
         QTest::addColumn<QString>("shown");      // FileRev|FileModel|the two numbers
-        QTest::addColumn<QString>("message");    // with <folder>
+        QTest::addColumn<QString>("message");    // with <folder> and <path>
         auto row = [](const char* name, const QByteArray& content, const char* situation,
-                      const char* shown, const char* message) {
-            QTest::newRow(name) << content << QString(situation) << QString(shown)
-                                << QString(message);
+                      const char* shown, const QString& message) {
+            QTest::newRow(name) << content << QString(situation) << QString(shown) << message;
         };
         const QByteArray good = "1.05\r\n57\r\n" + kBody;
         row("only 1.05, line end", "1.05\r\n", "serial", "1.05|QN-J AC|105|36",
@@ -130,6 +159,12 @@ class TestFirmware : public QObject {
             "Error: Cannot remember the firmware file's path in \"<folder>/FirmwareFile.txt\": "
             "Filename refers to a directory");
         row("read; Ethernet enables the download", good, "ethernet", "1.05|KX-M1|105|57", "");
+        // A field not of its kind is one that cannot be read: the fields before it are shown.
+        const QString header = "Error: The header of the firmware file \"<path>\" cannot be read: ";
+        row("not firmware: Name,Value", "Name,Value\r\n" + kBody, "serial", "2.10|QN-J AC|210|36",
+            header + "revision field: \"Name\" is not a revision (digits, a point, digits)");
+        row("model 0", "1.07,0\r\n" + kBody, "ethernet", "1.07|QN-J AC|107|36",
+            header + "model field: \"0\" is not a model number (decimal digits, 1 to 32767)");
     }
     void secondChoice() {
         QFETCH(QByteArray, content);
@@ -172,7 +207,7 @@ class TestFirmware : public QObject {
 
         QCOMPARE(ts.tp.fileDialog.calls.back().initialName,
                  recordLost ? folder + "/Flash.elf.E" : first);
-        message.replace("<folder>", folder);
+        message.replace("<folder>", folder).replace("<path>", path);
         QCOMPARE(ts.seen.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(enabledThen, std::vector<bool>(message.isEmpty() ? 0 : 1, false));
         QFile remembered(record);

@@ -11,15 +11,17 @@ class FlashOptionsTest : public QObject {
   private slots:
     void parses_data() {
         QTest::addColumn<QString>("line");
-        // Accepted: "action link comPort device/address wait file json"; refused:
-        // a part of the refusal.
+        // Accepted: "action link comPort device/address wait file json
+        // allowUnknownModel"; refused: a part of the refusal.
         QTest::addColumn<QString>("expected");
         const char* const rows[][2] = {
-            {"--port=/dev/pts/3 --identify --wait 3600 a.E --json", "0 1 1 /dev/pts/3 3600 a.E 1"},
-            {"--com 1 --identify --wait 0.001", "0 2 1  0.001  0"},
-            {"--ip 255.255.255.255 --ping --json", "1 3 0 255.255.255.255 10  1"},
-            {"--list-ports", "2 0 0  10  0"},
-            {"--ping --help", "4 0 0  10  0"},
+            {"--port=/dev/pts/3 --identify --wait 3600 a.E --json",
+             "0 1 1 /dev/pts/3 3600 a.E 1 0"},
+            {"--com 1 --identify --wait 0.001", "0 2 1  0.001  0 0"},
+            {"--ip 255.255.255.255 --ping --json", "1 3 0 255.255.255.255 10  1 0"},
+            {"--ip 1.2.3.4 a.E --allow-unknown-model", "3 3 0 1.2.3.4 10 a.E 0 1"},
+            {"--list-ports", "2 0 0  10  0 0"},
+            {"--ping --help", "4 0 0  10  0 0"},
             {"--com 0 --identify", "--com: expected a port number from 1 to 8, got \"0\""},
             {"--com 9 --identify", "--com: expected a port number from 1 to 8, got \"9\""},
             {"--com 1 --identify --wait 0", "--wait: expected seconds above 0 and up to 3600"},
@@ -47,14 +49,15 @@ class FlashOptionsTest : public QObject {
             return;
         }
         const FlashOptions& o = *parsed.options;
-        QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7")
+        QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(int(o.action))
                      .arg(int(o.link))
                      .arg(o.comPort)
                      .arg(o.link == FlashOptions::Link::Ip ? o.address : o.device)
                      .arg(o.waitSeconds)
                      .arg(o.file)
-                     .arg(int(o.json)),
+                     .arg(int(o.json))
+                     .arg(int(o.allowUnknownModel)),
                  expected);
     }
 };

@@ -49,6 +49,9 @@ const struct Row {
      "Drive responded.  ARM build number is 300. MAC ID = 2-0-0-4B-53-37\n", ""},
     {"--port PTY DIR/small.E --json", "", "power-up", 0, "\"exitCode\": 0", "is complete"},
     {"--simulate", "", "", 0, "Simulated drive: identical=yes", "is complete"},
+    {"--simulate --ip 127.0.0.1 --allow-unknown-model DIR/200.E", "", "", 0,
+     "The firmware file is for model 200, which this updater does not know\n",
+     "Download Successful"},
     {big, "", "power-up,SIGTERM", 1, "", "the drive is left in its boot loader: switch it off"},
     // All the image sent; the drive has not been told to keep it.
     {e, "--quiet-time 5", "SIGINT at 100%", 1, "", "left in its boot loader"},
@@ -84,6 +87,12 @@ const struct Row {
     {"--port PTY DIR/107.E", "", "power-up", 21, "",
      "Firmware Download is complete\nThe drive reports revision 1.06 after the download, but "
      "the firmware file is revision 1.07\n"},
+    {"--port PTY DIR/200.E", "", "", 22, "",
+     "kestrel-flash: The firmware file is for model 200, which this updater does not know; "
+     "--allow-unknown-model loads it anyway"},
+    {"--ip 127.0.0.1 --identify DIR/200.E", "", "", 22,
+     "does not know\nFile: DIR/200.E, revision 0.00, for Unknown: does not fit the drive",
+     "--allow-unknown-model loads it anyway"},
 };
 
 }  // namespace
@@ -108,8 +117,10 @@ class FlashProgramTest : public QObject {
         const QByteArray small = firmware("57", 6000);
         QVERIFY(writeFile(dir + "/small.E", small) &&
                 writeFile(dir + "/big.E", firmware("57", 65536)) &&
-                writeFile(dir + "/49.E", firmware("49", 600)) && writeFile(dir + "/empty.E", "") &&
+                writeFile(dir + "/49.E", firmware("49", 600)) &&
+                writeFile(dir + "/200.E", firmware("200", 600)) &&
                 writeFile(dir + "/107.E", firmware("57", 6000, "1.07")) &&
+                writeFile(dir + "/empty.E", "") &&
                 writeFile(dir + "/bad.E", "\"1.06" + QByteArray(300, 'x')));
         // A pty has no wire to slow the host down: room for an XOFF heeded late.
         SimDrive sim;

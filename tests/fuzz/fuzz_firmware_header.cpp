@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(revisionNumber(h.revision) >= 0 && revisionNumber(h.revision) <= 999);
     FUZZ_CHECK(modelCode(h.model) >= 0 && !fileModelCaption(modelCode(h.model)).isEmpty());
+    // A header is whole only when its model field is a model number.
+    FUZZ_CHECK(h.status != FirmwareHeader::Status::Complete || modelCode(h.model) > 0);
     QString error;
     FUZZ_CHECK(drivesim::parseFirmwareFile(device.data(), &error).has_value() == error.isEmpty());
     return 0;
