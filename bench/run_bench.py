@@ -4,8 +4,8 @@
     bench/run_bench.py BUILD-DIR [--plot docs/serial-transfer.png]
 
 Everything talks over pseudo-terminals and 127.0.0.1 only. The Ethernet rows
-need UDP 7775 and 7777 (the updater's fixed ports): run it while no test suite
-runs. Figures are wall-clock measurements on a shared machine: run it quiet.
+need UDP 7775 and 7777 (the updater's fixed ports): scripts/bench runs it in a
+network namespace of its own, where no test suite holds them. Figures are wall-clock measurements on a shared machine: run it quiet.
 """
 import argparse
 import glob
@@ -217,14 +217,16 @@ def serial_rows(b, directory):
 
 
 def wait_for_free_ports(ports, seconds=120):
-    """The updater's UDP ports are fixed: wait while a test holds them."""
+    """The updater's UDP ports are fixed: wait while a test holds them. The
+    probe binds loopback, as the simulated drive does: the wildcard address
+    would clash with the catcher on 10.10.10.10:7775 (scripts/setup)."""
     deadline = time.monotonic() + seconds
     while True:
         busy = []
         for port in ports:
             probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             try:
-                probe.bind(("0.0.0.0", port))
+                probe.bind(("127.0.0.1", port))
             except OSError:
                 busy.append(port)
             finally:
