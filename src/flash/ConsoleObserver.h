@@ -30,7 +30,6 @@ class ConsoleObserver final : public SessionObserver {
     void linkChanged(Link) override {}
     void portChoiceChanged(int) override {}
     void addressChanged(const QString&) override {}
-    void ethernetAllowedChanged(bool) override {}
     void titleChanged(const QString&) override {}
     void showMessage(const QString& text, MessageIcon icon) override;
     void sessionEnded() override { ended_ = true; }

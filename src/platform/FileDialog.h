@@ -19,6 +19,9 @@ class FileDialog {
     // path (opens in its folder). `filter` uses the "Caption|pattern|" form.
     virtual FileDialogResult getOpenFileName(const QString& title, const QString& filter,
                                              const QString& initialName) = 0;
+    // Closes the dialog if it is open, as a cancel: the session is ending and
+    // must not wait for the person. A dialog never shown has nothing to close.
+    virtual void cancel() {}
 };
 
 }  // namespace kestrel

@@ -34,13 +34,23 @@ void Reporter::setCounters(const Counters& counters) {
 }
 
 void Reporter::allowStartDownload(bool allowed) {
-    actions_.startDownload = allowed;
-    observer_.actionsChanged(actions_);
+    allowed_.startDownload = allowed;
+    publishActions();
 }
 
 void Reporter::allowOpenPrograms(bool allowed) {
-    actions_.openPrograms = allowed;
-    observer_.actionsChanged(actions_);
+    allowed_.openPrograms = allowed;
+    publishActions();
+}
+
+void Reporter::setDownloadRunning(bool running) {
+    downloadRunning_ = running;
+    publishActions();
+}
+
+void Reporter::publishActions() {
+    shown_ = downloadRunning_ ? Actions{false, false, false, false} : allowed_;
+    observer_.actionsChanged(shown_);
 }
 
 void Reporter::setLink(Link link) {
@@ -59,8 +69,8 @@ void Reporter::setAddress(const QString& address) {
 }
 
 void Reporter::setEthernetAllowed(bool allowed) {
-    ethernetAllowed_ = allowed;
-    observer_.ethernetAllowedChanged(allowed);
+    allowed_.chooseEthernet = allowed;
+    publishActions();
 }
 
 void Reporter::setTitle(const QString& title) {

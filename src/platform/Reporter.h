@@ -29,9 +29,13 @@ class Reporter {
     void setProgress(qint64 value, qint64 maximum) { observer_.progressChanged(value, maximum); }
     void setExtraText(const QString& text) { observer_.extraTextChanged(text); }
 
-    const Actions& actions() const { return actions_; }
+    // What the front end offers: the rules' choice, all of it held off while
+    // a download runs; when it ends, what the rules decided meanwhile shows.
+    const Actions& actions() const { return shown_; }
     void allowStartDownload(bool allowed);
     void allowOpenPrograms(bool allowed);
+    bool downloadRunning() const { return downloadRunning_; }
+    void setDownloadRunning(bool running);
 
     Link link() const { return link_; }
     void setLink(Link link);
@@ -39,7 +43,7 @@ class Reporter {
     void setPortChoice(int index);
     const QString& address() const { return address_; }
     void setAddress(const QString& address);
-    bool ethernetAllowed() const { return ethernetAllowed_; }
+    bool ethernetAllowed() const { return allowed_.chooseEthernet; }
     void setEthernetAllowed(bool allowed);
     const QString& title() const { return title_; }
     void setTitle(const QString& title);
@@ -50,15 +54,18 @@ class Reporter {
     SessionObserver& observer() { return observer_; }
 
   private:
+    void publishActions();
+
     SessionObserver& observer_;
     DriveShown drive_;
     FileShown file_;
     Counters counters_;
-    Actions actions_;
+    Actions allowed_;  // as the rules left them
+    Actions shown_;
+    bool downloadRunning_ = false;
     Link link_ = Link::Serial;
     int portChoice_ = -1;
     QString address_;
-    bool ethernetAllowed_ = true;
     QString title_;
     bool silenced_ = false;
 };

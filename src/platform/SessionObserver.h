@@ -33,10 +33,13 @@ struct Counters {
     bool operator==(const Counters&) const = default;
 };
 
-// Which actions the technician may start now.
+// Which actions the technician may start now, one per control that starts
+// them. While a download runs all are off: nothing may change under it.
 struct Actions {
-    bool startDownload = true;
-    bool openPrograms = true;
+    bool startDownload = true;     // StartDownload
+    bool openPrograms = true;      // OpenPrograms
+    bool changeConnection = true;  // optSerial, CommList, txtIP and Ping
+    bool chooseEthernet = true;    // optEthernet; never once the UDP port could not be had
     bool operator==(const Actions&) const = default;
 };
 
@@ -60,12 +63,10 @@ class SessionObserver {
     virtual void actionsChanged(const Actions& actions) = 0;
 
     // The link in use, with the COM port list entry chosen (0 = "NO COMM")
-    // and the drive's address; `ethernetAllowed` is false once the UDP port
-    // could not be had.
+    // and the drive's address.
     virtual void linkChanged(Link link) = 0;
     virtual void portChoiceChanged(int index) = 0;
     virtual void addressChanged(const QString& address) = 0;
-    virtual void ethernetAllowedChanged(bool allowed) = 0;
     virtual void titleChanged(const QString& title) = 0;
 
     // A message the technician must acknowledge before the core goes on.

@@ -25,7 +25,11 @@ Session::Session(Platform& platform, SessionObserver& observer)
         serialExchange_.MSComm1_OnComm();
         runPendingDownload();
     });
-    serialExchange_.setSerialTrafficHandler([this] { portManager_.switchToSerialKeepingPort(); });
+    serialExchange_.setSerialTrafficHandler([this] {
+        if (!report_.downloadRunning()) {
+            portManager_.switchToSerialKeepingPort();
+        }
+    });
     platform_.serial.setReceiveHandler([this] {
         handle([this] { serialExchange_.MSComm1_OnComm(); });
         runPendingDownload();
@@ -149,10 +153,24 @@ void Session::Quit_Click() {
         shutdownPending_ = true;
         waits_.requestStop();
         report_.stopMessages();
+        platform_.fileDialog.cancel();
     });
 }
 
+bool Session::refusedWhileDownloading() {
+    if (!report_.downloadRunning()) {
+        return false;
+    }
+    report_.setLink(report_.link());
+    report_.setPortChoice(report_.portChoice());
+    report_.setAddress(report_.address());
+    return true;
+}
+
 void Session::chooseLink(Link link) {
+    if (refusedWhileDownloading()) {
+        return;
+    }
     handle([this, link] {
         report_.setLink(link);
         if (link == Link::Serial) {
@@ -164,6 +182,9 @@ void Session::chooseLink(Link link) {
 }
 
 void Session::choosePort(int index) {
+    if (refusedWhileDownloading()) {
+        return;
+    }
     handle([this, index] {
         report_.setPortChoice(index);
         portManager_.CommList_Click();
@@ -172,23 +193,39 @@ void Session::choosePort(int index) {
 
 void Session::editAddress(const QString& text) {
     // Typing only changes the box; the address is checked when it loses focus.
-    report_.setAddress(text);
+    if (!refusedWhileDownloading()) {
+        report_.setAddress(text);
+    }
 }
 
 void Session::txtIP_LostFocus() {
+    // The box loses the focus when the download disables it; the address
+    // cannot have changed since the click, so there is nothing to check.
+    if (refusedWhileDownloading()) {
+        return;
+    }
     handle([this] { driveAddress_.txtIP_LostFocus(); });
 }
 
 void Session::Ping_Click() {
+    if (refusedWhileDownloading()) {
+        return;
+    }
     handle([this] { driveAddress_.Ping_Click(); });
 }
 
 void Session::OpenPrograms_Click() {
+    if (refusedWhileDownloading()) {
+        return;
+    }
     handle([this] { firmwareChooser_.OpenPrograms_Click(); });
 }
 
 bool Session::loadFirmwareFile(const QString& path) {
     bool whole = false;
+    if (refusedWhileDownloading()) {
+        return whole;
+    }
     handle([this, &path, &whole] { whole = firmwareChooser_.loadFile(path); });
     return whole;
 }
@@ -198,18 +235,29 @@ bool Session::fileMatchesDrive() {
 }
 
 void Session::StartDownload_Click() {
+    if (ended_ || refusedWhileDownloading()) {
+        return;
+    }
+    report_.setDownloadRunning(true);
     if (serial_.InOnComm) {
         downloadPending_ = true;
         return;
     }
-    handle([this] { downloadSequence_.StartDownload_Click(); });
+    runDownload();
 }
 
 void Session::runPendingDownload() {
     if (downloadPending_ && !serial_.InOnComm && !waits_.stopRequested()) {
         downloadPending_ = false;
-        handle([this] { downloadSequence_.StartDownload_Click(); });
+        runDownload();
     }
+}
+
+void Session::runDownload() {
+    handle([this] {
+        downloadSequence_.StartDownload_Click();
+        report_.setDownloadRunning(false);
+    });
 }
 
 void Session::Delay(double ms) {

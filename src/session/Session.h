@@ -94,6 +94,13 @@ class Session {
 
   private:
     void runPendingDownload();
+    void runDownload();
+    // From the click on "Download to Drive..." until its clean-up has ended
+    // nothing may change the link, the port, the address or the file under
+    // the download. True when the input must be dropped (never kept for
+    // later); the front end is shown again what stands, in case it already
+    // moved its control.
+    bool refusedWhileDownloading();
     // Runs one event handler; the last one to return carries out a
     // shut-down that was asked for while handlers were waiting.
     template <typename Handler>

@@ -310,6 +310,11 @@ void Mainform::extraTextChanged(const QString& text) {
 void Mainform::actionsChanged(const Actions& actions) {
     c_->StartDownload->setEnabled(actions.startDownload);
     c_->OpenPrograms->setEnabled(actions.openPrograms);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{c_->optSerial, c_->CommList, c_->txtIP, c_->Ping}) {
+        control->setEnabled(actions.changeConnection);
+    }
+    c_->optEthernet->setEnabled(actions.chooseEthernet);
 }
 
 void Mainform::linkChanged(Link link) {
@@ -329,10 +334,6 @@ void Mainform::addressChanged(const QString& address) {
     if (c_->txtIP->text() != address) {
         c_->txtIP->setText(address);
     }
-}
-
-void Mainform::ethernetAllowedChanged(bool allowed) {
-    c_->optEthernet->setEnabled(allowed);
 }
 
 void Mainform::titleChanged(const QString& title) {

@@ -24,7 +24,8 @@ class Mainform final : public QWidget, public SessionObserver {
 
     void Form_Load() { session_->Form_Load(); }
     // Quit, the close box and SIGTERM/SIGINT: a message box that is open is
-    // closed, since the session's shut-down waits for the handler behind it.
+    // closed, since the session's shut-down waits for the handler behind it
+    // (the session closes an open file dialog itself).
     void Quit_Click();
     Session& session() { return *session_; }
     // What ends the program once the session has shut down; main() leaves
@@ -43,7 +44,6 @@ class Mainform final : public QWidget, public SessionObserver {
     void linkChanged(Link link) override;
     void portChoiceChanged(int index) override;
     void addressChanged(const QString& address) override;
-    void ethernetAllowedChanged(bool allowed) override;
     void titleChanged(const QString& title) override;
     void showMessage(const QString& text, MessageIcon icon) override;
     void sessionEnded() override;

@@ -18,13 +18,23 @@ QString qtFileFilter(const QString& filter) {
 
 FileDialogResult QtFileDialog::getOpenFileName(const QString& title, const QString& filter,
                                                const QString& initialName) {
+    // A path opens the dialog in its folder with its name proposed.
     const QString start = QDir::current().absoluteFilePath(initialName);
-    const QString chosen =
-        QFileDialog::getOpenFileName(parent_, title, start, qtFileFilter(filter));
+    QFileDialog dialog(parent_, title, start, qtFileFilter(filter));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    open_ = &dialog;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    const QString chosen = accepted ? dialog.selectedFiles().value(0) : QString();
     if (chosen.isEmpty()) {
         return {FileDialogResult::Outcome::Cancelled, {}, {}};
     }
     return {FileDialogResult::Outcome::Chosen, QDir::toNativeSeparators(chosen), {}};
+}
+
+void QtFileDialog::cancel() {
+    if (open_) {
+        open_->reject();
+    }
 }
 
 }  // namespace kestrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
@@ -13,9 +14,11 @@ class QtFileDialog final : public FileDialog {
     void setParent(QWidget* parent) { parent_ = parent; }
     FileDialogResult getOpenFileName(const QString& title, const QString& filter,
                                      const QString& initialName) override;
+    void cancel() override;
 
   private:
     QPointer<QWidget> parent_;
+    QPointer<QDialog> open_;
 };
 
 // "Qt filter" form of a "Caption|pattern|Caption|pattern|" filter.

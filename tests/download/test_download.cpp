@@ -35,13 +35,13 @@ struct Rig : TestSession {
         return v && v->identical && v->duplicates == 0 && v->overruns == 0;
     }
     // Every way out leaves the flags clear, the port at 9600 and the window usable.
-    void leftUsable(bool ethernet) {
+    void leftUsable(bool startAllowed) {
         const DownloadState& d = session.downloadState();
         QVERIFY(!d.Downloading && !d.DownloadDone && !d.BootEntered && !d.QuitRequested);
         QVERIFY(!session.ended() && seen.actions.openPrograms);
         QCOMPARE(seen.progress, 0);
         QVERIFY(tp.serial.isOpen() && tp.serial.settings() == "9600,N,8,1");
-        QCOMPARE(seen.actions.startDownload, ethernet);
+        QCOMPARE(seen.actions, (Actions{startAllowed, true, true, true}));
     }
     void midway(std::function<void()> action) {  // once the first block has gone
         auto& poll = polls.emplace_back();
@@ -55,6 +55,7 @@ struct Rig : TestSession {
     std::list<std::function<void()>> polls;
 };
 
+const Actions kNoActions{false, false, false, false};  // while a download runs
 const QString kComplete = QStringLiteral("Firmware Download is complete");
 const QString kFailed = QStringLiteral("Firmware Download Failed");
 const QString kNoRevision = QStringLiteral(
@@ -200,6 +201,14 @@ class DownloadTest : public QObject {
                300, "SA command Sent\r\n", "1.05D");
         // It runs once the receive handler, waiting after a power-up packet, has returned.
         saved("clicked in the receive handler", "click", 700, "1.07D");
+        // Nothing the technician does while the image goes changes the download.
+        for (const char* input : {"port 2", "port 1", "serial option", "Ethernet option", "address",
+                                  "open file", "download again"}) {
+            saved(input, input, 2000, "1.07D");
+        }
+        // The drive restarts into its boot loader while the download waits to
+        // save it: the button its packet enables comes on only after clean-up.
+        saved("boot loader before SA, clicked", "boot loader", 600, "1.07D");
         serial("E from the drive", "error", 2000, "Drive sent back an error code", 768, "E");
         // 20 blocks may go without a "."; the 21st stops the download.
         serial("no dot for 21 blocks", "noDots", 30 * 256,
@@ -224,6 +233,8 @@ class DownloadTest : public QObject {
                  "The drive did not report how many data packets it received\r\n");
         ethernet("old revision afterwards", "oldRevision", kFailed, 21, 3.0,
                  "The drive reports revision 1.05 after the download; the file is 1.07\r\n");
+        ethernet("serial traffic", "serial traffic", "Firmware Download Successful", 21, 2.0);
+        ethernet("Ping", "Ping", "Firmware Download Successful", 21, 2.0);
         ethernet("no count reply", "noCounts",
                  "Did not receive packet acknowledge from drive. Unable to get packet receive "
                  "count from drive.",
@@ -284,9 +295,38 @@ class DownloadTest : public QObject {
                     rig.tp.udp.receiveFromNetwork(d, QStringLiteral("127.0.0.2"));
                 }
             });
+        } else if (situation == "boot loader") {
+            rig.drive.drive().onVerdict = [&](auto&) {
+                rig.tp.time.after(0.1, [&] { rig.drive.sendSerial("\xF0\x05\x37\x05"); });
+                rig.tp.time.after(0.3, [&] {
+                    QVERIFY(!rig.seen.actions.startDownload);
+                    rig.session.StartDownload_Click();
+                });
+            };
         }
+        const QString other = home.filePath(QStringLiteral("Other.E"));
+        const std::map<QString, std::function<void()>> inputs = {
+            {"port 2", [&] { rig.tp.serial.setOpenResult(2, 0), rig.session.choosePort(2); }},
+            {"port 1", [&] { rig.session.choosePort(1); }},
+            {"serial option", [&] { rig.session.chooseLink(Link::Serial); }},
+            {"Ethernet option", [&] { rig.session.chooseLink(Link::Ethernet); }},
+            {"address", [&] { rig.session.editAddress("10.0.0.9"); }},
+            {"open file",
+             [&] { rig.tp.fileDialog.choose(other), rig.session.OpenPrograms_Click(); }},
+            {"download again", [&] { rig.session.StartDownload_Click(); }},
+            {"serial traffic", [&] { rig.drive.sendSerial("x"); }},
+            {"Ping", [&] { rig.session.Ping_Click(); }}};
         bool bootEntered = false;  // marks the serial boot-loader entry only
-        rig.midway([&] { bootEntered = rig.session.downloadState().BootEntered; });
+        std::optional<Actions> during;
+        rig.midway([&] {
+            bootEntered = rig.session.downloadState().BootEntered;
+            during = rig.seen.actions;
+            if (const auto input = inputs.find(situation); input != inputs.end()) {
+                input->second();
+            }
+        });
+        const QString address = rig.seen.address;
+        const size_t opens = rig.tp.serial.openings().size();
 
         if (situation == "click") {
             rig.drive.powerUp();
@@ -319,7 +359,15 @@ class DownloadTest : public QObject {
                                       : outcome.bytesSent) == sent);
         QVERIFY(outcome.seconds > atLeast);
         QCOMPARE(bootEntered, !ethernet && sent != 0);
-        rig.leftUsable(ethernet);
+        // The port, link, address and file stay as the download found them;
+        // only the clean-up reopens the port.
+        QCOMPARE(rig.tp.serial.openings().size() - opens, size_t(ethernet ? 0 : 1));
+        QVERIFY(rig.seen.link == (ethernet ? Link::Ethernet : Link::Serial));
+        QCOMPARE(rig.seen.portChoice, 1);
+        QCOMPARE(rig.seen.address, address);
+        QCOMPARE(rig.seen.file.name, situation == "noFile" ? QStringLiteral("Not Loaded") : path);
+        QVERIFY(!during || during == kNoActions);
+        rig.leftUsable(ethernet || situation == "boot loader");
         if (ethernet) {
             const auto& datagrams = rig.tp.udp.sent();
             QCOMPARE(datagrams.front().data, QByteArray::fromHex("0012"));  // start

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """The installed tool worked as a person does: `cmake --install` into a temporary
 prefix, the window on Xvfb without a window manager, real input from xdotool,
-the installed simulated drive on a pseudo-terminal. It passes only on the
-drive's verdict that every image byte arrived, and keeps a screenshot of it.
+the installed simulated drive on a pseudo-terminal. While the image goes, the
+person opens the COM list with the mouse, takes COM2 (another pseudo-terminal)
+with the keyboard and presses "Open Firmware File...": none of it may touch the
+download. It passes only on the drive's verdict that every image byte arrived,
+and keeps a screenshot of it.
 
 usage: installed_download.py CMAKE BUILD_DIR ARTIFACTS_DIR
 """
@@ -10,10 +13,10 @@ import os, random, re, select, shutil, subprocess, sys, tempfile, time
 
 # The middle of each button, in pixels from the window's top-left corner
 # (twips / 15 in src/shell/Mainform.cpp).
-OPEN_FIRMWARE_FILE, DOWNLOAD_TO_DRIVE, QUIT = (88, 100), (88, 164), (504, 33)
+OPEN_FIRMWARE_FILE, DOWNLOAD_TO_DRIVE, COMM_LIST = (88, 100), (88, 164), (164, 226)
 MAIN_WINDOW, MESSAGE_BOX = r"^Kestrel PRO Firmware Updater [0-9]", r"^Kestrel PRO Firmware Updater$"
 FILE_DIALOG = r"^Open DSP Firmware File$"
-IMAGE_BYTES = 16384
+IMAGE_BYTES = 76800  # about 7 s on the line: time for the person's tries
 INSTALLED = """bin/kestrel-updater bin/kestrel-flash bin/kestrel-drive-sim share/man/man1/kestrel-flash.1.gz
     share/applications/kestrel-updater.desktop share/icons/hicolor/48x48/apps/kestrel-updater.png
     share/icons/hicolor/scalable/apps/kestrel-updater.svg""".split()
@@ -48,13 +51,29 @@ def windows(pattern):
 
 
 def click(window, point):
-    xdotool("mousemove", "--window", window, "--sync", *map(str, point))
+    # Not --sync: it waits for a move that never comes when the pointer is there already.
+    xdotool("mousemove", "--window", window, *map(str, point))
     xdotool("click", "1")
 
 
 def press_return(window):
     xdotool("windowfocus", "--sync", window)
     xdotool("key", "Return")
+
+
+def meddle(main):
+    """What a person may try while the image goes; what of it reached the download."""
+    click(main, COMM_LIST)
+    time.sleep(0.5)  # the list unfolds
+    xdotool("key", "Down")
+    xdotool("key", "Return")
+    click(main, OPEN_FIRMWARE_FILE)
+    screenshot("during-download.png")
+    if dialog := wait_for(None, lambda: windows(FILE_DIALOG), 2):
+        xdotool("windowfocus", "--sync", dialog[-1])
+        xdotool("key", "Escape")
+        return ["the file dialog opened during the download"]
+    return []
 
 
 def screenshot(name):
@@ -86,14 +105,18 @@ def download(cmake, build, tmp):
 
     sim = start([os.path.join(prefix, "bin/kestrel-drive-sim"), "--firmware", firmware, "--port",
                  "0", "--rx-buffer", "16384", "--drain-rate", "40000", "--quiet-time", "2",
+                 "--line-rate", "115200",
                  "--no-power-up", "--transcript"], "drive-sim.out", stdin=subprocess.PIPE, text=True)
     sim_out = os.path.join(ARTIFACTS, "drive-sim.out")
     said = lambda text: text in open(sim_out).read()  # noqa: E731
     # The drive names its pseudo-terminal first.
     pty = wait_for("the drive's pseudo-terminal",
                    lambda: re.findall(r"^(/dev/\S+)\n", open(sim_out).read(), re.M))[0]
+    # COM2 is a line with no drive on it: whatever the window sends there is lost.
+    com2, com2_line = os.openpty()
+    os.set_blocking(com2, False)
     with open(os.path.join(home, "config/KestrelUpdater/KestrelUpdater.conf"), "w") as f:
-        f.write(f"[Ports]\nCOM1={pty}")
+        f.write(f"[Ports]\nCOM1={pty}\nCOM2={os.ttyname(com2_line)}")
     updater = start([os.path.join(prefix, "bin/kestrel-updater")], "updater.log")
     # A message box at start-up (UDP 7777 held by a program outside this test)
     # is kept as a screenshot and closed: the serial download needs no port.
@@ -120,6 +143,8 @@ def download(cmake, build, tmp):
         click(main, DOWNLOAD_TO_DRIVE)
         if wait_for(None, lambda: said('command "S"'), 5):
             break
+    wait_for("the image to begin", lambda: said("image begins"), 30)
+    problems = meddle(main)
     press_return(wait_for("the final message box", lambda: windows(MESSAGE_BOX), 120)[-1])
     wait_for("the message box to close", lambda: not windows(MESSAGE_BOX))
     # Without a window manager a box over the window may stay unpainted, so the
@@ -127,12 +152,22 @@ def download(cmake, build, tmp):
     screenshot("finished-download.png")
     verdict = wait_for("the drive's verdict",
                        lambda: re.findall(r"^verdict .*", open(sim_out).read(), re.M), 30)[-1]
-    click(main, QUIT)
+    # SIGTERM while the file dialog waits for a person ends the tool at once,
+    # through its normal shut-down (exit code 0).
+    click(main, OPEN_FIRMWARE_FILE)
+    wait_for("the file dialog", lambda: windows(FILE_DIALOG))
+    updater.terminate()
     print("quit", file=sim.stdin, flush=True)
     confirmed = {"identical=yes", "link=serial", f"bytes={IMAGE_BYTES}", f"expected={IMAGE_BYTES}"}
+    try:
+        if lost := len(os.read(com2, 1 << 20)):
+            problems.append(f"{lost} bytes went to COM2")
+    except BlockingIOError:
+        pass
     if updater.wait(30) or sim.wait(30) or not confirmed <= set(verdict.split()) \
-            or not said("result: identical"):
-        raise RuntimeError(f"updater exited {updater.returncode}, drive {sim.returncode}: {verdict}")
+            or not said("result: identical") or problems:
+        raise RuntimeError(f"updater exited {updater.returncode}, drive {sim.returncode}: {verdict}"
+                           f" {'; '.join(problems)}")
 
 
 cmake, build, ARTIFACTS = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
@@ -156,5 +191,9 @@ with tempfile.TemporaryDirectory(prefix="kestrel-e2e-") as tmp:
     finally:
         for process in reversed(processes):
             process.terminate()
-            process.wait(10)
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:  # e.g. a tool that waits for a person
+                process.kill()
+                process.wait()
 print(f"PASS: the drive confirmed every image byte; screenshot: {ARTIFACTS}/finished-download.png")

@@ -30,6 +30,8 @@ struct Loaded : TestSession {
 class SessionTest : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(home.path())); }
+
     void startUp_data() {
         QTest::addColumn<bool>("com1");
         QTest::addColumn<int>("bindError");
@@ -55,7 +57,7 @@ class SessionTest : public QObject {
 
         QTEST(t.seen.texts(), "messages");
         QCOMPARE(t.seen.shown[0].icon, bindError ? MessageIcon::Exclamation : MessageIcon::None);
-        QCOMPARE(t.seen.ethernetAllowed, bindError == 0);
+        QCOMPARE(t.seen.actions.chooseEthernet, bindError == 0);
         QCOMPARE(t.seen.address, QStringLiteral("192.168.0.20"));
         QCOMPARE(t.tp.serial.isOpen(), com1);
         for (const auto& opening : t.tp.serial.openings()) {
@@ -145,28 +147,46 @@ class SessionTest : public QObject {
         QCOMPARE(t.seen.endCount, 1);
     }
 
-    // Quit (or a signal) while a handler waits: the wait returns at once, the
-    // handler unwinds without a message or another byte to the drive, and only
-    // then does the session shut down.
+    // Quit (or a signal) while a handler waits, or while the file dialog is
+    // open and its person away: the wait returns at once (the dialog closes as
+    // a cancel), the handler unwinds without a message or another byte to the
+    // drive, and only then does the session shut down.
+    void quitDuringAWaitUnwindsFirst_data() {
+        QTest::addColumn<bool>("dialog");
+        QTest::newRow("Ping waits for the drive") << false;
+        QTest::newRow("the file dialog waits for a person") << true;
+    }
     void quitDuringAWaitUnwindsFirst() {
+        QFETCH(bool, dialog);
         Loaded t;
         t.session.editAddress(QStringLiteral("127.0.0.1"));
         t.tp.time.after(0.05, [&t] {
             t.session.Quit_Click();
-            QCOMPARE(t.seen.endCount, 0);  // the Ping handler is still on the stack
+            QCOMPARE(t.seen.endCount, 0);  // the handler is still on the stack
         });
+        t.tp.fileDialog.choose(QStringLiteral("/nowhere/Flash.E"));  // if the person came back
+        t.tp.fileDialog.whileOpen = [&tp = t.tp] {
+            while (!tp.fileDialog.cancelled && tp.time.now() < 60) {
+                tp.pump.waitForEvents(60);
+            }
+        };
         const double start = t.tp.time.now();
 
-        t.session.Ping_Click();  // waits 100 ms for the drive, then shows a message
+        // Ping waits 100 ms for the drive, then shows a message.
+        dialog ? t.session.OpenPrograms_Click() : t.session.Ping_Click();
 
         QVERIFY(t.tp.time.now() - start < 0.06);
         QVERIFY(t.seen.shown.empty());
+        QCOMPARE(t.seen.file.name, QStringLiteral("Not Loaded"));
         QCOMPARE(t.seen.endCount, 1);
         t.tp.serial.clearTransmitted();
         t.session.serialState().CommandText = QStringLiteral("SA");
         QVERIFY(!t.session.serialExchange().SendCommand(true));
         QVERIFY(t.tp.serial.transmitted().isEmpty());
     }
+
+  private:
+    QTemporaryDir home;  // of the firmware folder
 };
 
 QTEST_MAIN(SessionTest)

@@ -53,7 +53,7 @@ class WindowTest : public QObject {
         Mainform& f = *form_;
         f.driveChanged({"1.05B", "KX-M1", "desc"});
         f.fileChanged({"2.10", "QN-J AC", "/a/b.E"});
-        f.actionsChanged({true, false});
+        f.actionsChanged({true, false, true, false});
         f.statusAppended(QStringLiteral("one\r\ntwo"));
         f.progressChanged(3'000'000'000LL, 6'000'000'000LL);  // past an int: the ratio is kept
         f.countersChanged({"0", "5", "4", ""});
@@ -70,8 +70,47 @@ class WindowTest : public QObject {
                  QStringLiteral("one\ntwo"));
         auto* bar = control<QProgressBar>(f, "ProgressBar1");
         QCOMPARE(bar->value() * 2, bar->maximum());
-        f.ethernetAllowedChanged(false);
-        QVERIFY(!control(f, "optEthernet")->isEnabled());
+        QVERIFY(!control(f, "optEthernet")->isEnabled() && control(f, "optSerial")->isEnabled());
+    }
+
+    // While a download runs (here one that stops at its first message)
+    // nothing that could change it can be used, and leaving the address box
+    // on the way checks nothing; afterwards all is back (on Ethernet the
+    // clean-up enables "Download to Drive..." too).
+    void controlsRestWhileADownloadRuns() {
+        Mainform& f = *form_;
+        f.session().chooseLink(Link::Ethernet);
+        f.session().editAddress(QStringLiteral("1..2"));
+        f.session().report().allowStartDownload(true);  // as a file read on Ethernet does
+        const char* const names[] = {"StartDownload", "OpenPrograms", "optSerial", "optEthernet",
+                                     "CommList",      "txtIP",        "Ping"};
+        auto enabled = [&f, &names] {
+            QStringList on;
+            for (const char* name : names) {
+                on << (control(f, name)->isEnabled() ? name : "-");
+            }
+            return on;
+        };
+        QStringList during, texts;
+        QTimer person;  // reads each box and presses OK
+        connect(&person, &QTimer::timeout, [&] {
+            for (auto* box : f.findChildren<QMessageBox*>()) {
+                if (box->isVisible()) {
+                    during = enabled();
+                    texts << box->text();
+                    box->done(QMessageBox::Ok);
+                }
+            }
+        });
+        person.start(10);
+        f.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        auto* start = control(f, "StartDownload");
+        start->setFocus();
+        QTest::mouseClick(start, Qt::LeftButton);
+        QCOMPARE(texts, QStringList{"Invalid drive IP address"});
+        QCOMPARE(during, QStringList(std::size(names), "-"));
+        QCOMPARE(enabled(), QStringList(std::begin(names), std::end(names)));
     }
 
     void controlsCallTheSession() {

@@ -39,7 +39,6 @@ class RecordingObserver final : public SessionObserver {
     void linkChanged(Link l) override { link = l; }
     void portChoiceChanged(int index) override { portChoice = index; }
     void addressChanged(const QString& a) override { address = a; }
-    void ethernetAllowedChanged(bool allowed) override { ethernetAllowed = allowed; }
     void titleChanged(const QString& t) override { title = t; }
     void showMessage(const QString& text, MessageIcon icon) override {
         shown.push_back({text, icon});
@@ -66,7 +65,6 @@ class RecordingObserver final : public SessionObserver {
     Link link = Link::Serial;
     int portChoice = -1;
     QString address;
-    bool ethernetAllowed = true;
     QString title;
     std::vector<Shown> shown;
     // Runs while the (modal) box would be open.
@@ -84,7 +82,11 @@ class ScriptedFileDialog final : public FileDialog {
     FileDialogResult getOpenFileName(const QString& title, const QString& filter,
                                      const QString& initialName) override {
         calls.push_back({title, filter, initialName});
-        if (answers.empty()) {
+        cancelled = false;
+        if (whileOpen) {
+            whileOpen();
+        }
+        if (answers.empty() || cancelled) {
             return {FileDialogResult::Outcome::Cancelled, {}, {}};
         }
         FileDialogResult answer = answers.front();
@@ -94,8 +96,13 @@ class ScriptedFileDialog final : public FileDialog {
     void choose(const QString& path) {
         answers.push_back({FileDialogResult::Outcome::Chosen, path, {}});
     }
+    void cancel() override { cancelled = true; }
     std::deque<FileDialogResult> answers;
     std::vector<Call> calls;
+    // Runs while the (modal) dialog is open, before the person answers; once
+    // cancel() has been called the answer is a cancel.
+    std::function<void()> whileOpen;
+    bool cancelled = false;
 };
 
 class MemorySettingsStore final : public SettingsStore {
