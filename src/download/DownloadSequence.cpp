@@ -166,7 +166,7 @@ DownloadEnd DownloadSequence::readHeaderAndFit() {
         report_.setFileRevision(header.revision);
         s_.firmware.FileRevNumber = revisionNumber(header.revision);
         headerRevision_ = header.revision;
-        headerRevNumber_ = s_.firmware.FileRevNumber;
+        headerHundredths_ = revisionHundredths(header.revision);
     }
     if (header.status == Status::RevisionUnreadable || header.status == Status::ModelUnreadable) {
         return finish(DownloadEnd::FileUnreadable,
@@ -349,7 +349,7 @@ DownloadEnd DownloadSequence::identityConfirmed() {
     using Identity = EnetIdentification::Identity;
     auto holdsFile = [this](const Identity& drive) {
         return drive.answered && drive.modelCode != 0 &&
-               100 + drive.revisionCode == headerRevNumber_;
+               headerHundredths_ == 100 + drive.revisionCode;
     };
     e_.identification.CheckDrive();  // the first answer may still be the boot loader's
     Identity drive = e_.identification.identify();
@@ -425,7 +425,7 @@ std::optional<int> DownloadSequence::showSavedRevision(bool replied) {
 // The drive saved what it got; whether that was this file shows only in the
 // revision it reports.
 DownloadEnd DownloadSequence::revisionConfirmed(std::optional<int> reported) {
-    if (reported == headerRevNumber_) {
+    if (reported && reported == headerHundredths_) {
         return DownloadEnd::Success;
     }
     const QString text = reported ? QStringLiteral(

@@ -136,7 +136,7 @@ class DownloadSequence {
     // The revision in the file's header as read: the fit check may clear
     // what is shown for a model it does not know.
     QString headerRevision_;
-    int headerRevNumber_ = 0;
+    std::optional<int> headerHundredths_;
     qint64 progressMaximum_ = 100;
     DownloadOutcome outcome_;
 };

@@ -253,6 +253,24 @@ qint16 revisionNumber(QStringView revisionText) {
     return static_cast<qint16>(digits.toInt());  // three digits at most
 }
 
+std::optional<int> revisionHundredths(QStringView revisionText) {
+    const qsizetype point = revisionText.indexOf(QLatin1Char('.'));
+    QStringView whole = revisionText.left(point);
+    QStringView fraction = revisionText.mid(point + 1);
+    while (fraction.size() > 2 && fraction.endsWith(QLatin1Char('0'))) {
+        fraction.chop(1);
+    }
+    while (whole.size() > 1 && whole.startsWith(QLatin1Char('0'))) {
+        whole = whole.mid(1);
+    }
+    // A drive reports hundredths up to 3.55: anything longer is no match.
+    if (point < 0 || !allDigits(whole) || !allDigits(fraction) || whole.size() > 4 ||
+        fraction.size() > 2) {
+        return std::nullopt;
+    }
+    return whole.toInt() * 100 + fraction.toInt() * (fraction.size() == 1 ? 10 : 1);
+}
+
 qint16 modelCode(QStringView modelText) {
     if (!allDigits(modelText)) {
         return 0;

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+#include <optional>
 
 class QIODevice;
 
@@ -63,6 +64,11 @@ FirmwareHeader readFirmwareHeader(QIODevice& device);
 // the revision text ("1.05" -> 105, "2" -> 2). Text that does not make a
 // decimal number that way gives 0 rather than a made-up revision.
 qint16 revisionNumber(QStringView revisionText);
+
+// The revision as a number of hundredths (1.06 -> 106, 1.5 -> 150, 12.05 ->
+// 1205), to compare with what a drive reports: its revision r means 100 + r.
+// Nothing when the text is not a revision or holds a finer fraction.
+std::optional<int> revisionHundredths(QStringView revisionText);
 
 // `FileModelCode`: the model field's number; 0 when the field is not decimal
 // digits alone or the number does not fit a model number (a 16-bit signed

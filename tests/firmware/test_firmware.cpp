@@ -42,7 +42,7 @@ class TestFirmware : public QObject {
     void header_data() {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("read");  // revision|model|their two numbers
+        QTest::addColumn<QString>("read");  // revision|model|their numbers (revision: two ways)
         QTest::addColumn<qint64>("size");   // where the three unused bytes begin
         QTest::addColumn<QString>("error");
         auto row = [](const char* name, const QByteArray& input, Status status, const char* read,
@@ -55,22 +55,25 @@ class TestFirmware : public QObject {
         const QByteArray l(kMaxFieldLength, '1');
         const QString tooLong =
             QString(" field: a field is longer than %1 characters").arg(kMaxFieldLength);
-        row("CR LF", "2.10\r\n057\r\n" + kBody, Status::Complete, "2.10|057|210|57", 11);
+        row("CR LF", "2.10\r\n057\r\n" + kBody, Status::Complete, "2.10|057|210/210|57", 11);
         row("LF; largest model code", "2.1\n32767\n" + kBody, Status::Complete,
-            "2.1|32767|21|32767", 10);
+            "2.1|32767|21/210|32767", 10);
         row("quoted, spaces around", "  \"12.05\" , \"1\",\"2\"" + kBody, Status::Complete,
-            "12.05|1|0|1", 16);
-        row("empty", "", Status::Empty, "||0|0", 0);
+            "12.05|1|0/1205|1", 16);
+        // Finer than hundredths no drive reports; a zero there changes nothing.
+        row("thousandths", "1.055\r\n57\n" + kBody, Status::Complete, "1.055|57|105/-|57", 10);
+        row("a zero more", "01.060\r\n57\n" + kBody, Status::Complete, "01.060|57|0/106|57", 11);
+        row("empty", "", Status::Empty, "||0/-|0", 0);
         QTest::newRow("longest fields")
-            << lr + ",\"" + lm + "\"" << Status::Complete << QString(lr + "|" + lm + "|100|57")
+            << lr + ",\"" + lm + "\"" << Status::Complete << QString(lr + "|" + lm + "|100/100|57")
             << l.size() * 2 + 3 << QString();
-        row("field 1 too long", l + "1,57", Status::RevisionUnreadable, "||0|0", 0,
+        row("field 1 too long", l + "1,57", Status::RevisionUnreadable, "||0/-|0", 0,
             "revision" + tooLong);
         row("quoted field 2 too long", "1.05,\"" + l + "1\"", Status::ModelUnreadable,
-            "1.05||105|0", 5, "model" + tooLong);
+            "1.05||105/105|0", 5, "model" + tooLong);
         // Fields not of their kind: the file is not firmware.
         auto notRevision = [&](const char* name, const QByteArray& field, const char* value) {
-            row(name, field + "\r\n55\r\n" + kBody, Status::RevisionUnreadable, "||0|0", 0,
+            row(name, field + "\r\n55\r\n" + kBody, Status::RevisionUnreadable, "||0/-|0", 0,
                 QString("revision field: \"%1\" is not a revision (digits, a point, digits)")
                     .arg(value));
         };
@@ -84,7 +87,7 @@ class TestFirmware : public QObject {
         notRevision("a line end inside quotes", "\"1.05\n\"", "1.05\n");
         auto notModel = [&](const char* name, const QByteArray& input, const char* value,
                             qint64 size = 6) {
-            row(name, input + kBody, Status::ModelUnreadable, "1.05||105|0", size,
+            row(name, input + kBody, Status::ModelUnreadable, "1.05||105/105|0", size,
                 QString("model field: \"%1\" is not a model number (decimal digits, 1 to 32767)")
                     .arg(value));
         };
@@ -105,7 +108,10 @@ class TestFirmware : public QObject {
         const FirmwareHeader fromDevice = readFirmwareHeader(device);
         for (const FirmwareHeader& h : {fromDevice, readFirmwareHeader(QByteArrayView(input))}) {
             QCOMPARE(h.status, status);
-            QTEST(QStringList({h.revision, h.model, QString::number(revisionNumber(h.revision)),
+            const auto hundredths = revisionHundredths(h.revision);
+            QTEST(QStringList({h.revision, h.model,
+                               QString::number(revisionNumber(h.revision)) + '/' +
+                                   (hundredths ? QString::number(*hundredths) : "-"),
                                QString::number(modelCode(h.model))})
                       .join('|'),
                   "read");
