@@ -54,15 +54,14 @@ int main(int argc, char* argv[]) {
     socket.setRemotePort(silent.localPort());
     testing::RecordingObserver seen;
     Reporter report(seen);
-    report.setAddress(QStringLiteral("127.0.0.1"));
-    report.setLink(Link::Ethernet);
+    const Choices choices{Link::Ethernet, 0, QStringLiteral("127.0.0.1")};
     UdpState udp;
-    UdpChannel channel(socket, waits, report, udp);
+    UdpChannel channel(socket, waits, report, choices, udp);
     socket.setArrivalHandler([&channel] { channel.Winsock1_DataArrival(); });
     testing::SimTime unused;
     testing::FakeSerialPort serial(unused);
     DownloadState download;
-    DataBlockTransfer transfer(serial, channel, waits, report, download, udp);
+    DataBlockTransfer transfer(serial, channel, waits, report, choices, download, udp);
     channel.aimAtDrive();
 
     measure("Delay(3000)", clock, [&] { waits.Delay(3000); });

@@ -111,8 +111,9 @@ void measureTransfer(const char* what, const QByteArray& data, const QStringList
     testing::FakeUdpSocket udp(unused);
     DownloadState download;
     UdpState udpState;
-    UdpChannel channel(udp, waits, report, udpState);
-    DataBlockTransfer transfer(serial, channel, waits, report, download, udpState);
+    const Choices choices;  // the serial link
+    UdpChannel channel(udp, waits, report, choices, udpState);
+    DataBlockTransfer transfer(serial, channel, waits, report, choices, download, udpState);
 
     serial.open(1, "9600,N,8,1", Handshaking::None);
     serial.write("B5827\r");
@@ -127,8 +128,8 @@ void measureTransfer(const char* what, const QByteArray& data, const QStringList
 
     const double wall0 = wallSeconds();
     const double cpu0 = cpuSeconds();
-    int result = 0;
-    for (qsizetype at = 0; at < data.size() && result == 0; at += 256) {
+    BlockResult result = BlockResult::Delivered;
+    for (qsizetype at = 0; at < data.size() && result == BlockResult::Delivered; at += 256) {
         ++download.BlockCount;
         const QByteArray block = data.mid(at, 256);
         result = transfer.SendDataBlock(block, static_cast<int>(block.size()) - 1);
@@ -143,7 +144,7 @@ void measureTransfer(const char* what, const QByteArray& data, const QStringList
     std::printf(
         "%s: %lld bytes, result %d\n  wall %.3f s (%.2f us/byte, %.0f bytes/s)  cpu %.3f "
         "s (%.2f us/byte, %.0f %% of wall)\n  %s\n",
-        what, static_cast<long long>(data.size()), result, wall,
+        what, static_cast<long long>(data.size()), int(result), wall,
         wall / static_cast<double>(data.size()) * 1e6, static_cast<double>(data.size()) / wall, cpu,
         cpu / static_cast<double>(data.size()) * 1e6, cpu / wall * 100, verdict.constData());
 }

@@ -17,12 +17,12 @@ const QString kSendTimedOut = QStringLiteral("Timed Out waiting to send Data");
 
 }  // namespace
 
-int DataBlockTransfer::SendDataBlock(QByteArrayView data, int lastIndex) {
+BlockResult DataBlockTransfer::SendDataBlock(QByteArrayView data, int lastIndex) {
     if (stopping()) {
         return BlockResult::Stopped;
     }
     const QByteArrayView block = firstElements(data, lastIndex);
-    return report_.link() == Link::Ethernet ? sendEthernetBlock(block) : sendSerialBlock(block);
+    return choices_.link == Link::Ethernet ? sendEthernetBlock(block) : sendSerialBlock(block);
 }
 
 // ------------------------------------------------------------------ Ethernet
@@ -70,7 +70,7 @@ unsigned char DataBlockTransfer::NextRingByte() {
     return byte;
 }
 
-int DataBlockTransfer::sendEthernetBlock(QByteArrayView block) {
+BlockResult DataBlockTransfer::sendEthernetBlock(QByteArrayView block) {
     const int lastIndex = static_cast<int>(block.size()) - 1;
     udp_.AckReceived = false;
     SendDataPacket(block, lastIndex);
@@ -159,12 +159,12 @@ std::optional<bool> DataBlockTransfer::askWhetherDriveHasBlock() {
     return driveHasBlock(*count, download_.BlocksDelivered);
 }
 
-int DataBlockTransfer::blockDelivered() {
+BlockResult DataBlockTransfer::blockDelivered() {
     ++download_.BlocksDelivered;
     return BlockResult::Delivered;
 }
 
-int DataBlockTransfer::ackDropped() {
+BlockResult DataBlockTransfer::ackDropped() {
     report_.appendStatus(
         QStringLiteral("Inbound packet acknowledge dropped. Continuing with next packet..."));
     return blockDelivered();
@@ -181,14 +181,14 @@ bool DataBlockTransfer::readRingText() {
 
 // -------------------------------------------------------------------- serial
 
-int DataBlockTransfer::sendSerialBlock(QByteArrayView block) {
+BlockResult DataBlockTransfer::sendSerialBlock(QByteArrayView block) {
     for (qsizetype i = 0; i < block.size();) {
         // Checked for every byte: a port closed by a nested event would
         // otherwise swallow the rest of the image unnoticed.
         if (!port_.isOpen()) {
             return BlockResult::PortNotOpen;
         }
-        if (const int result = waitForOutputQueue(); result != BlockResult::Delivered) {
+        if (const BlockResult result = waitForOutputQueue(); result != BlockResult::Delivered) {
             return result;
         }
         if (readSerialInput()) {
@@ -199,7 +199,7 @@ int DataBlockTransfer::sendSerialBlock(QByteArrayView block) {
             return BlockResult::Stopped;
         }
         if (download_.TransmitHold) {
-            if (const int result = waitOutHold(); result != BlockResult::Delivered) {
+            if (const BlockResult result = waitOutHold(); result != BlockResult::Delivered) {
                 return result;
             }
             continue;
@@ -211,7 +211,7 @@ int DataBlockTransfer::sendSerialBlock(QByteArrayView block) {
     return port_.isOpen() ? BlockResult::Delivered : BlockResult::PortNotOpen;
 }
 
-int DataBlockTransfer::waitForOutputQueue() {
+BlockResult DataBlockTransfer::waitForOutputQueue() {
     const double start = now();
     while (port_.bytesQueuedForOutput() > 0) {
         if (stopping()) {
@@ -243,7 +243,7 @@ bool DataBlockTransfer::readSerialInput() {
     return false;
 }
 
-int DataBlockTransfer::waitOutHold() {
+BlockResult DataBlockTransfer::waitOutHold() {
     if (!holdSince_) {
         holdSince_ = now();
     }

@@ -26,16 +26,17 @@ class DataBlockTransfer {
     static constexpr double HoldLimit = 10.0;  // serial: longest XOFF hold
 
     DataBlockTransfer(SerialPort& port, UdpChannel& channel, Waits& waits, Reporter& report,
-                      DownloadState& download, UdpState& udp)
+                      const Choices& choices, DownloadState& download, UdpState& udp)
         : port_(port),
           channel_(channel),
           waits_(waits),
           report_(report),
+          choices_(choices),
           download_(download),
           udp_(udp) {}
 
-    // Sends data[0..lastIndex] and returns a BlockResult code.
-    int SendDataBlock(QByteArrayView data, int lastIndex);
+    // Sends data[0..lastIndex].
+    BlockResult SendDataBlock(QByteArrayView data, int lastIndex);
 
     // One data datagram (type 17) with data[0..lastIndex]; counts it.
     void SendDataPacket(QByteArrayView data, int lastIndex);
@@ -55,16 +56,16 @@ class DataBlockTransfer {
   private:
     enum class AckWaitEnd { Acked, TimedOut, DriveError, Stopped };
 
-    int sendEthernetBlock(QByteArrayView block);
+    BlockResult sendEthernetBlock(QByteArrayView block);
     AckWaitEnd waitForAck(double deadline, bool readText);
     std::optional<bool> askWhetherDriveHasBlock();
-    int blockDelivered();
-    int ackDropped();
+    BlockResult blockDelivered();
+    BlockResult ackDropped();
 
-    int sendSerialBlock(QByteArrayView block);
-    int waitForOutputQueue();
+    BlockResult sendSerialBlock(QByteArrayView block);
+    BlockResult waitForOutputQueue();
     bool readSerialInput();
-    int waitOutHold();
+    BlockResult waitOutHold();
 
     // Acts on one byte of drive text; true for "E". `rest` is what followed
     // it in the same read, shown with an "E".
@@ -78,6 +79,7 @@ class DataBlockTransfer {
     UdpChannel& channel_;
     Waits& waits_;
     Reporter& report_;
+    const Choices& choices_;
     DownloadState& download_;
     UdpState& udp_;
     std::optional<double> holdSince_;  // when the drive's current XOFF hold began

@@ -32,7 +32,7 @@ struct Failure {
     QString message;
 };
 
-Failure transferFailure(int code) {
+Failure transferFailure(BlockResult code) {
     switch (code) {
         case BlockResult::DriveError:
             return {DownloadEnd::DriveError, QStringLiteral("Drive sent back an error code")};
@@ -108,7 +108,7 @@ DownloadEnd DownloadSequence::run() {
         // Nothing may go out when there is no drive to send it to.
         return finish(DownloadEnd::InvalidAddress, QStringLiteral("Invalid drive IP address"));
     }
-    if (report_.file().name == QLatin1String("Not Loaded")) {
+    if (s_.firmware.path.isEmpty()) {  // FileName still shows "Not Loaded"
         return finish(DownloadEnd::NoFile,
                       QStringLiteral("No Firmware Download File was selected"));
     }
@@ -259,7 +259,8 @@ DownloadEnd DownloadSequence::transfer() {
             return finish(DownloadEnd::UnknownError,
                           QStringLiteral("An Unknown Error was encountered"));
         }
-        const int code = e_.transfer.SendDataBlock(block, static_cast<int>(block.size()) - 1);
+        const BlockResult code =
+            e_.transfer.SendDataBlock(block, static_cast<int>(block.size()) - 1);
         if (code != BlockResult::Delivered) {
             return transferFailed(code);
         }
@@ -284,7 +285,7 @@ DownloadEnd DownloadSequence::fileKept() {
                   QStringLiteral("The Firmware file changed during the download"));
 }
 
-DownloadEnd DownloadSequence::transferFailed(int code) {
+DownloadEnd DownloadSequence::transferFailed(BlockResult code) {
     s_.download.Downloading = false;
     if (!ethernet()) {
         e_.exchange.ReceiveCommBytes();

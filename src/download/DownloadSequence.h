@@ -82,6 +82,7 @@ class DownloadSequence {
         EnetIdentification& identification;
     };
     struct State {
+        const Choices& choices;
         SerialState& serial;
         DriveState& drive;
         FirmwareState& firmware;
@@ -107,7 +108,7 @@ class DownloadSequence {
     // The drive must get the image as the file held it when the download
     // opened it: a file rewritten meanwhile may have sent a mix of two.
     DownloadEnd fileKept();
-    DownloadEnd transferFailed(int code);
+    DownloadEnd transferFailed(BlockResult code);
     void leaveTransfer();
     DownloadEnd completeOverEthernet();
     DownloadEnd countConfirmed();
@@ -118,7 +119,7 @@ class DownloadSequence {
     DownloadEnd revisionConfirmed(std::optional<int> reported);
     bool stopping() const { return waits_.stopRequested(); }
     void cleanUp();
-    bool ethernet() const { return report_.link() == Link::Ethernet; }
+    bool ethernet() const { return s_.choices.link == Link::Ethernet; }
     void send(const QString& command);
     bool ask(const QString& command);
     // Shows the message that ends the download and keeps it for the outcome.

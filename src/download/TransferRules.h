@@ -4,17 +4,18 @@
 
 namespace kestrel {
 
-// What SendDataBlock tells the download sequence. 0 lets it go on; every
-// other code ends the download with the message that belongs to it.
-namespace BlockResult {
-inline constexpr int Delivered = 0;
-inline constexpr int DriveError = 1;    // the drive sent "E"
-inline constexpr int NoCountReply = 2;  // Ethernet: no acknowledgement, count queries unanswered
-inline constexpr int NoAck = 3;         // Ethernet: sent five times, never acknowledged
-inline constexpr int SendTimeout = 4;   // serial: the output queue or an XOFF hold did not end
-inline constexpr int PortNotOpen = 5;   // serial: nothing was sent
-inline constexpr int Stopped = 6;       // the session is shutting down; the drive was left alone
-}  // namespace BlockResult
+// What SendDataBlock tells the download sequence: the description's codes 0
+// to 4, and two of ours. Delivered lets it go on; every other result ends the
+// download with the message that belongs to it.
+enum class BlockResult {
+    Delivered = 0,
+    DriveError = 1,    // the drive sent "E"
+    NoCountReply = 2,  // Ethernet: no acknowledgement, count queries unanswered
+    NoAck = 3,         // Ethernet: sent five times, never acknowledged
+    SendTimeout = 4,   // serial: the output queue or an XOFF hold did not end
+    PortNotOpen = 5,   // serial: nothing was sent
+    Stopped = 6,       // the session is shutting down; the drive was left alone
+};
 
 // What a byte the drive sends during a transfer means, tested in this order.
 enum class DriveByte {

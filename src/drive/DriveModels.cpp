@@ -84,24 +84,31 @@ const DriveFamily* findDriveFamily(int fileModel) {
     return nullptr;
 }
 
+FileFit judgeFileFit(int fileModel, int driveModel) {
+    if (driveModel == 0) {
+        return {};
+    }
+    const DriveFamily* family = findDriveFamily(fileModel);
+    if (family == nullptr) {
+        return {true, QStringLiteral("Unknown"), true};
+    }
+    const bool accepted = contains(family->acceptedDrives, driveModel);
+    const bool shown = family->captionAlways || accepted;
+    return {accepted, shown ? QString::fromUtf8(family->caption) : QString(), false};
+}
+
 bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& report,
                       FirmwareState& firmware) {
-    if (DriveModelNumber == 0) {
-        return true;
+    const FileFit fit = judgeFileFit(FileModelNumber, DriveModelNumber);
+    if (!fit.caption.isEmpty()) {
+        report.setFileModel(fit.caption);
     }
-    const DriveFamily* family = findDriveFamily(FileModelNumber);
-    if (family == nullptr) {
-        report.setFileModel(QStringLiteral("Unknown"));
+    if (fit.fileUnknown) {
         FileModelNumber = 0;
         report.setFileRevision(QStringLiteral("0.00"));
         firmware.FileRevNumber = 0;
-        return true;
     }
-    const bool accepted = contains(family->acceptedDrives, DriveModelNumber);
-    if (family->captionAlways || accepted) {
-        report.setFileModel(QString::fromUtf8(family->caption));
-    }
-    return accepted;
+    return fit.accepted;
 }
 
 bool IsUnknownFileModel(int FileModelNumber) {

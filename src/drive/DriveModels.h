@@ -36,9 +36,20 @@ struct DriveFamily {
 const DriveFamily* findDriveFamily(int fileModel);
 std::span<const DriveFamily> driveFamilies();
 
-// Whether the file may be loaded into the drive. Drive code 0 (no drive
-// known) accepts any file. A file model number in no row is accepted too, and
-// the file is then shown as unknown: its model number and revision are reset.
+// What the family table says of a file model number and a drive model code.
+struct FileFit {
+    bool accepted = true;
+    QString caption;           // the file's caption to show; empty: leave it as it is
+    bool fileUnknown = false;  // in no row: the file is shown as unknown, its numbers reset
+    bool operator==(const FileFit&) const = default;
+};
+
+// The rule itself. Drive code 0 (no drive known) accepts any file and
+// changes nothing; a file model number in no row is accepted too.
+FileFit judgeFileFit(int fileModel, int driveModel);
+
+// The rule with its effects as the window has them: the caption, and for an
+// unknown file its model number and revision reset to 0.
 bool FileMatchesDrive(int& FileModelNumber, int DriveModelNumber, Reporter& report,
                       FirmwareState& firmware);
 

@@ -46,7 +46,7 @@ bool EnetIdentification::CheckDrive() {
 }
 
 QString EnetIdentification::GetMinorRev() {
-    if (report_.link() != Link::Ethernet) {
+    if (choices_.link != Link::Ethernet) {
         return {};
     }
     channel_.UDP_DCLcommand("\x8Ey", 4);

@@ -26,8 +26,8 @@ class EnetIdentification {
     };
 
     EnetIdentification(UdpChannel& channel, const UdpState& udp, Reporter& report,
-                       DriveState& drive)
-        : channel_(channel), udp_(udp), report_(report), drive_(drive) {}
+                       const Choices& choices, DriveState& drive)
+        : channel_(channel), udp_(udp), report_(report), choices_(choices), drive_(drive) {}
 
     // The one exchange behind GetEnetDriveModel and CheckDrive: on a reply
     // it shows revision, model and description.
@@ -44,6 +44,7 @@ class EnetIdentification {
     UdpChannel& channel_;
     const UdpState& udp_;
     Reporter& report_;
+    const Choices& choices_;
     DriveState& drive_;
 };
 

@@ -14,7 +14,7 @@ constexpr double kPingWaitMs = 100;
 }  // namespace
 
 void DriveAddress::txtIP_LostFocus() {
-    if (!ValidIP(report_.address())) {
+    if (!ValidIP(choices_.address)) {
         report_.showMessage(
             QStringLiteral("Invalid IP address.  Example of a valid address: 192.168.0.20"));
         return;
@@ -23,7 +23,7 @@ void DriveAddress::txtIP_LostFocus() {
 }
 
 void DriveAddress::ShowIPTitleBar() {
-    report_.setTitle(report_.address() + QLatin1Char(' ') + AppInfo::titleWithVersion());
+    report_.setTitle(choices_.address + QLatin1Char(' ') + AppInfo::titleWithVersion());
 }
 
 void DriveAddress::optEthernet_Click() {
@@ -31,8 +31,9 @@ void DriveAddress::optEthernet_Click() {
 }
 
 void DriveAddress::selectEthernet() {
-    if (report_.link() != Link::Ethernet) {
-        report_.setLink(Link::Ethernet);
+    if (choices_.link != Link::Ethernet) {
+        choices_.link = Link::Ethernet;
+        report_.showLink(Link::Ethernet);
         optEthernet_Click();
     }
 }

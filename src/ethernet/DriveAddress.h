@@ -12,8 +12,9 @@ namespace kestrel {
 // switch to the Ethernet link and the Ping query.
 class DriveAddress {
   public:
-    DriveAddress(UdpChannel& channel, Waits& waits, Reporter& report, UdpState& state)
-        : channel_(channel), waits_(waits), report_(report), state_(state) {}
+    DriveAddress(UdpChannel& channel, Waits& waits, Reporter& report, Choices& choices,
+                 UdpState& state)
+        : channel_(channel), waits_(waits), report_(report), choices_(choices), state_(state) {}
 
     void txtIP_LostFocus();
     void ShowIPTitleBar();
@@ -27,6 +28,7 @@ class DriveAddress {
     UdpChannel& channel_;
     Waits& waits_;
     Reporter& report_;
+    Choices& choices_;
     UdpState& state_;
 };
 

@@ -49,7 +49,7 @@ bool UdpChannel::replyComplete(quint8 bytesBack) const {
 }
 
 bool UdpChannel::aimAtDrive() {
-    const QString address = report_.address();
+    const QString& address = choices_.address;
     if (!ValidIP(address)) {
         drive_.clear();
         return false;

@@ -8,6 +8,7 @@
 #include "platform/Reporter.h"
 #include "platform/UdpSocket.h"
 #include "platform/Waits.h"
+#include "state/Choices.h"
 #include "state/UdpState.h"
 
 namespace kestrel {
@@ -23,8 +24,9 @@ class UdpChannel {
     // How long a command waits for its reply, in seconds.
     static constexpr double ReplyWait = 0.1;
 
-    UdpChannel(UdpSocket& socket, Waits& waits, Reporter& report, UdpState& state)
-        : socket_(socket), waits_(waits), report_(report), state_(state) {}
+    UdpChannel(UdpSocket& socket, Waits& waits, Reporter& report, const Choices& choices,
+               UdpState& state)
+        : socket_(socket), waits_(waits), report_(report), choices_(choices), state_(state) {}
 
     // Sends one command datagram: the first byte of DCLletter, BytesBack,
     // then DCLdata from element 1 on (element 0 is a placeholder). Command
@@ -65,6 +67,7 @@ class UdpChannel {
     UdpSocket& socket_;
     Waits& waits_;
     Reporter& report_;
+    const Choices& choices_;
     UdpState& state_;
     QString lastSendError_;
     QString drive_;            // the address every datagram goes to; empty: none

@@ -97,7 +97,7 @@ bool FirmwareChooser::showHeader(QIODevice& file) {
     state_.FileModelCode = modelCode(header.model);
     report_.setFileModel(fileModelCaption(state_.FileModelCode));
     // On serial the drive's own announcement enables the download.
-    if (report_.link() == Link::Ethernet) {
+    if (choices_.link == Link::Ethernet) {
         report_.allowStartDownload(true);
     }
     return true;

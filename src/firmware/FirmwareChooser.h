@@ -2,6 +2,7 @@
 
 #include "platform/FileDialog.h"
 #include "platform/Reporter.h"
+#include "state/Choices.h"
 #include "state/FirmwareState.h"
 
 class QIODevice;
@@ -12,8 +13,9 @@ namespace kestrel {
 // read and show its header.
 class FirmwareChooser {
   public:
-    FirmwareChooser(FileDialog& dialog, Reporter& report, FirmwareState& state)
-        : dialog_(dialog), report_(report), state_(state) {}
+    FirmwareChooser(FileDialog& dialog, Reporter& report, const Choices& choices,
+                    FirmwareState& state)
+        : dialog_(dialog), report_(report), choices_(choices), state_(state) {}
 
     void OpenPrograms_Click();
     // Reads and shows the header of the file at `path` as a choice in the
@@ -28,6 +30,7 @@ class FirmwareChooser {
 
     FileDialog& dialog_;
     Reporter& report_;
+    const Choices& choices_;
     FirmwareState& state_;
 };
 

@@ -53,21 +53,6 @@ void Reporter::publishActions() {
     observer_.actionsChanged(shown_);
 }
 
-void Reporter::setLink(Link link) {
-    link_ = link;
-    observer_.linkChanged(link_);
-}
-
-void Reporter::setPortChoice(int index) {
-    portChoice_ = index;
-    observer_.portChoiceChanged(index);
-}
-
-void Reporter::setAddress(const QString& address) {
-    address_ = address;
-    observer_.addressChanged(address_);
-}
-
 void Reporter::setEthernetAllowed(bool allowed) {
     allowed_.chooseEthernet = allowed;
     publishActions();

@@ -37,12 +37,11 @@ class Reporter {
     bool downloadRunning() const { return downloadRunning_; }
     void setDownloadRunning(bool running);
 
-    Link link() const { return link_; }
-    void setLink(Link link);
-    int portChoice() const { return portChoice_; }
-    void setPortChoice(int index);
-    const QString& address() const { return address_; }
-    void setAddress(const QString& address);
+    // The technician's choices as shown; they are kept in Choices, which
+    // the session and the rules set, and only shown from here.
+    void showLink(Link link) { observer_.linkChanged(link); }
+    void showPortChoice(int index) { observer_.portChoiceChanged(index); }
+    void showAddress(const QString& address) { observer_.addressChanged(address); }
     bool ethernetAllowed() const { return allowed_.chooseEthernet; }
     void setEthernetAllowed(bool allowed);
     const QString& title() const { return title_; }
@@ -63,9 +62,6 @@ class Reporter {
     Actions allowed_;  // as the rules left them
     Actions shown_;
     bool downloadRunning_ = false;
-    Link link_ = Link::Serial;
-    int portChoice_ = -1;
-    QString address_;
     QString title_;
     bool silenced_ = false;
 };

@@ -2,10 +2,11 @@
 
 #include <QString>
 
+#include "state/Choices.h"
+
 namespace kestrel {
 
 enum class MessageIcon { None, Exclamation, Critical };
-enum class Link { Serial, Ethernet };
 
 // What the drive frame shows: revision, model and description.
 struct DriveShown {

@@ -41,10 +41,10 @@ bool PortManager::OpenCommPort(int portNumber, const QString& settings, int hand
 }
 
 void PortManager::CommList_Click() {
-    if (report_.link() != Link::Serial) {
+    if (choices_.link != Link::Serial) {
         return;
     }
-    state_.CommPortNumber = report_.portChoice();
+    state_.CommPortNumber = choices_.portChoice;
     if (state_.CommPortNumber <= 0) {
         // "NO COMM": the port that is open stays open.
         return;
@@ -58,10 +58,11 @@ void PortManager::CommList_Click() {
 }
 
 void PortManager::setCommListIndex(int index) {
-    if (report_.portChoice() == index) {
+    if (choices_.portChoice == index) {
         return;
     }
-    report_.setPortChoice(index);
+    choices_.portChoice = index;
+    report_.showPortChoice(index);
     CommList_Click();
 }
 
@@ -71,18 +72,23 @@ void PortManager::optSerial_Click() {
 }
 
 void PortManager::selectSerial() {
-    if (report_.link() != Link::Serial) {
-        report_.setLink(Link::Serial);
+    if (choices_.link != Link::Serial) {
+        chooseSerialLink();
         optSerial_Click();
     }
 }
 
+void PortManager::chooseSerialLink() {
+    choices_.link = Link::Serial;
+    report_.showLink(Link::Serial);
+}
+
 void PortManager::switchToSerialKeepingPort() {
-    if (report_.link() == Link::Serial) {
+    if (choices_.link == Link::Serial) {
         return;
     }
-    report_.setLink(Link::Serial);
-    const int chosen = report_.portChoice();
+    chooseSerialLink();
+    const int chosen = choices_.portChoice;
     if (chosen > 0 && port_.isOpen() && port_.portNumber() == chosen) {
         state_.CommPortNumber = chosen;
         report_.setTitle(AppInfo::titleWithVersion());

@@ -2,6 +2,7 @@
 
 #include "platform/Reporter.h"
 #include "platform/SerialPort.h"
+#include "state/Choices.h"
 #include "state/SerialState.h"
 
 namespace kestrel {
@@ -10,8 +11,8 @@ namespace kestrel {
 // COM port and link, and says why a port could not be opened.
 class PortManager {
   public:
-    PortManager(SerialPort& port, Reporter& report, SerialState& state)
-        : port_(port), report_(report), state_(state) {}
+    PortManager(SerialPort& port, Reporter& report, Choices& choices, SerialState& state)
+        : port_(port), report_(report), choices_(choices), state_(state) {}
 
     // True exactly when the port is open after the call.
     bool OpenCommPort(int portNumber, const QString& settings, int handshaking);
@@ -35,7 +36,10 @@ class PortManager {
 
   private:
     SerialPort& port_;
+    void chooseSerialLink();
+
     Reporter& report_;
+    Choices& choices_;
     SerialState& state_;
     bool accessHintShown_ = false;
 };

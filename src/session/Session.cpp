@@ -9,18 +9,18 @@ Session::Session(Platform& platform, SessionObserver& observer)
     : platform_(platform),
       report_(observer),
       waits_(platform.clock, platform.pump),
-      portManager_(platform.serial, report_, serial_),
+      portManager_(platform.serial, report_, choices_, serial_),
       serialExchange_(platform.serial, waits_, report_, serial_, drive_, firmware_, download_),
-      firmwareChooser_(platform.fileDialog, report_, firmware_),
-      udpChannel_(platform.udp, waits_, report_, udp_),
-      driveAddress_(udpChannel_, waits_, report_, udp_),
-      dataBlockTransfer_(platform.serial, udpChannel_, waits_, report_, download_, udp_),
-      enetIdentification_(udpChannel_, udp_, report_, drive_),
+      firmwareChooser_(platform.fileDialog, report_, choices_, firmware_),
+      udpChannel_(platform.udp, waits_, report_, choices_, udp_),
+      driveAddress_(udpChannel_, waits_, report_, choices_, udp_),
+      dataBlockTransfer_(platform.serial, udpChannel_, waits_, report_, choices_, download_, udp_),
+      enetIdentification_(udpChannel_, udp_, report_, choices_, drive_),
       downloadSequence_(
           platform.serial, waits_, report_,
           {portManager_, serialExchange_, udpChannel_, dataBlockTransfer_, enetIdentification_},
-          {serial_, drive_, firmware_, download_, udp_}) {
-    report_.setAddress(defaultAddress());
+          {choices_, serial_, drive_, firmware_, download_, udp_}) {
+    setAddress(defaultAddress());
     waits_.setReceivePoll([this] {
         serialExchange_.MSComm1_OnComm();
         runPendingDownload();
@@ -59,7 +59,7 @@ void Session::Form_Load(const SessionStart& start) {
     handle([this, start] {
         serialExchange_.InitSerialComm();
         report_.setTitle(AppInfo::titleWithVersion());
-        report_.setLink(Link::Serial);
+        setLink(Link::Serial);
         if (start.bindSocket) {
             bindSocket();
         } else {
@@ -68,9 +68,9 @@ void Session::Form_Load(const SessionStart& start) {
         resetRun();
         openFirstPort(start.firstPort);
         download_.QuitRequested = false;
-        report_.setAddress(platform_.settings.read(AppInfo::settingsApplication(),
-                                                   QStringLiteral("Startup"),
-                                                   QStringLiteral("IPaddress"), defaultAddress()));
+        setAddress(platform_.settings.read(AppInfo::settingsApplication(),
+                                           QStringLiteral("Startup"), QStringLiteral("IPaddress"),
+                                           defaultAddress()));
         if (const QString place = platform_.settings.unreadablePlace(); !place.isEmpty()) {
             report_.appendStatus(
                 QStringLiteral("The settings in %1 could not be read; using the defaults\r\n")
@@ -90,7 +90,7 @@ void Session::bindSocket() {
         portManager_.selectSerial();
     }
     platform_.udp.setRemotePort(DriveUdpPort);
-    platform_.udp.setRemoteHost(report_.address());
+    platform_.udp.setRemoteHost(choices_.address);
 }
 
 void Session::resetRun() {
@@ -106,10 +106,10 @@ void Session::resetRun() {
 void Session::openFirstPort(int portNumber) {
     // The list is filled afresh, which shows its first entry without a click;
     // choosing COM1 then clicks.
-    report_.setPortChoice(0);
+    setPortChoice(0);
     portManager_.setCommListIndex(portNumber);
     serial_.CommPortNumber = portNumber;
-    if (report_.link() != Link::Serial) {
+    if (choices_.link != Link::Serial) {
         return;
     }
     if (serial_.CommPortNumber > 0) {
@@ -139,7 +139,7 @@ void Session::Form_Unload() {
     const QString section = QStringLiteral("Startup");
     platform_.settings.write(app, section, QStringLiteral("CommPort"),
                              QString::number(serial_.CommPortNumber));
-    platform_.settings.write(app, section, QStringLiteral("IPaddress"), report_.address());
+    platform_.settings.write(app, section, QStringLiteral("IPaddress"), choices_.address);
     if (const QString place = platform_.settings.unwritablePlace(); !place.isEmpty()) {
         report_.appendStatus(
             QStringLiteral("The settings could not be saved in %1\r\n").arg(place));
@@ -161,10 +161,25 @@ bool Session::refusedWhileDownloading() {
     if (!report_.downloadRunning()) {
         return false;
     }
-    report_.setLink(report_.link());
-    report_.setPortChoice(report_.portChoice());
-    report_.setAddress(report_.address());
+    report_.showLink(choices_.link);
+    report_.showPortChoice(choices_.portChoice);
+    report_.showAddress(choices_.address);
     return true;
+}
+
+void Session::setLink(Link link) {
+    choices_.link = link;
+    report_.showLink(link);
+}
+
+void Session::setPortChoice(int index) {
+    choices_.portChoice = index;
+    report_.showPortChoice(index);
+}
+
+void Session::setAddress(const QString& text) {
+    choices_.address = text;
+    report_.showAddress(text);
 }
 
 void Session::chooseLink(Link link) {
@@ -172,7 +187,7 @@ void Session::chooseLink(Link link) {
         return;
     }
     handle([this, link] {
-        report_.setLink(link);
+        setLink(link);
         if (link == Link::Serial) {
             portManager_.optSerial_Click();
         } else {
@@ -186,7 +201,7 @@ void Session::choosePort(int index) {
         return;
     }
     handle([this, index] {
-        report_.setPortChoice(index);
+        setPortChoice(index);
         portManager_.CommList_Click();
     });
 }
@@ -194,7 +209,7 @@ void Session::choosePort(int index) {
 void Session::editAddress(const QString& text) {
     // Typing only changes the box; the address is checked when it loses focus.
     if (!refusedWhileDownloading()) {
-        report_.setAddress(text);
+        setAddress(text);
     }
 }
 

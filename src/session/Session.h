@@ -12,6 +12,7 @@
 #include "platform/Waits.h"
 #include "serial/PortManager.h"
 #include "serial/SerialExchange.h"
+#include "state/Choices.h"
 #include "state/DownloadState.h"
 #include "state/DriveState.h"
 #include "state/FirmwareState.h"
@@ -78,6 +79,7 @@ class Session {
 
     // The run's state and engines, for the front ends' summaries and tests.
     Reporter& report() { return report_; }
+    const Choices& choices() const { return choices_; }
     SerialState& serialState() { return serial_; }
     DriveState& driveState() { return drive_; }
     FirmwareState& firmwareState() { return firmware_; }
@@ -101,6 +103,10 @@ class Session {
     // later); the front end is shown again what stands, in case it already
     // moved its control.
     bool refusedWhileDownloading();
+    // A choice made, and shown.
+    void setLink(Link link);
+    void setPortChoice(int index);
+    void setAddress(const QString& text);
     // Runs one event handler; the last one to return carries out a
     // shut-down that was asked for while handlers were waiting.
     template <typename Handler>
@@ -110,6 +116,7 @@ class Session {
     void openFirstPort(int portNumber);
 
     Platform& platform_;
+    Choices choices_;
     SerialState serial_;
     DriveState drive_;
     FirmwareState firmware_;

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput in{data, size};
     testing::TestSession t;
     const QString hosts[2] = {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
-    t.session.report().setAddress(hosts[0]);
+    t.session.editAddress(hosts[0]);
     FUZZ_CHECK(t.session.udpChannel().aimAtDrive());
     const UdpState& s = t.session.udpState();
     const QString namedOnce =

@@ -123,9 +123,9 @@ class WindowTest : public QObject {
         auto* ip = control<QLineEdit>(f, "txtIP");
         ip->setText(QStringLiteral("10.0.0."));
         QTest::keyClicks(ip, QStringLiteral("7"));
-        QCOMPARE(f.session().report().address(), QStringLiteral("10.0.0.7"));
+        QCOMPARE(f.session().choices().address, QStringLiteral("10.0.0.7"));
         control<QRadioButton>(f, "optEthernet")->click();
-        QCOMPARE(f.session().report().link(), Link::Ethernet);
+        QCOMPARE(f.session().choices().link, Link::Ethernet);
         QVERIFY(ip->isVisible() && control(f, "Ping")->isVisible() && !list->isVisible());
         QCOMPARE(f.windowTitle(), QStringLiteral("10.0.0.7 Kestrel PRO Firmware Updater 0.1.0"));
         const size_t opens = tp_->serial.openings().size();
