@@ -90,12 +90,13 @@ bool IsHighSpeedBootLoader(int version) {
     }
 }
 
-void DownloadSequence::StartDownload_Click() {
+const DownloadOutcome& DownloadSequence::StartDownload_Click() {
     const double began = waits_.clock().now();
     outcome_ = {};
     outcome_.end = run();
     cleanUp();
     outcome_.seconds = waits_.clock().now() - began;
+    return outcome_;
 }
 
 void DownloadSequence::UDPEnterBootloader() {

@@ -93,7 +93,8 @@ class DownloadSequence {
     DownloadSequence(SerialPort& port, Waits& waits, Reporter& report, Engines engines, State state)
         : port_(port), waits_(waits), report_(report), e_(engines), s_(state) {}
 
-    void StartDownload_Click();
+    // Runs the whole download and says how it ended.
+    const DownloadOutcome& StartDownload_Click();
     void UDPEnterBootloader();
     const DownloadOutcome& lastOutcome() const { return outcome_; }
 

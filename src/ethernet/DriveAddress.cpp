@@ -38,21 +38,28 @@ void DriveAddress::selectEthernet() {
     }
 }
 
-void DriveAddress::Ping_Click() {
+PingResult DriveAddress::Ping_Click() {
+    const PingResult result = askDrive();
+    report_.showMessage(result.message);
+    return result;
+}
+
+PingResult DriveAddress::askDrive() {
+    using End = PingResult::End;
     if (!channel_.aimAtDrive()) {
-        report_.showMessage(QStringLiteral("Invalid drive IP address"));
-        return;
+        return {End::InvalidAddress, {}, QStringLiteral("Invalid drive IP address")};
     }
     state_.PingReplyData.clear();
     QString error;
     if (!channel_.sendToDrive(driveQuery(), &error)) {
-        report_.showMessage(error.isEmpty() ? QStringLiteral("The drive query could not be sent")
-                                            : error);
-        return;
+        return {End::NotSent,
+                {},
+                error.isEmpty() ? QStringLiteral("The drive query could not be sent") : error};
     }
     // The drive's type-99 answer lands in PingReplyData while this waits.
     waits_.Delay(kPingWaitMs);
-    report_.showMessage(PingAnswerMessage(state_.PingReplyData));
+    const QByteArray& answer = state_.PingReplyData;
+    return {answer.size() >= 4 ? End::Answered : End::NoAnswer, answer, PingAnswerMessage(answer)};
 }
 
 }  // namespace kestrel

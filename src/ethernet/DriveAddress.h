@@ -8,6 +8,15 @@
 
 namespace kestrel {
 
+// What Ping found: the drive's answer (its build number, and its MAC when
+// long enough), or why there is none.
+struct PingResult {
+    enum class End { Answered, NoAnswer, InvalidAddress, NotSent };
+    End end = End::NoAnswer;
+    QByteArray answer;  // the type-99 payload; 4 bytes or more when Answered
+    QString message;    // the message shown
+};
+
 // The drive's address in txtIP: its check, the caption that shows it, the
 // switch to the Ethernet link and the Ping query.
 class DriveAddress {
@@ -22,9 +31,12 @@ class DriveAddress {
     // Selects the Ethernet link as code does: the click follows only when
     // the link changes.
     void selectEthernet();
-    void Ping_Click();
+    // Asks the drive who it is and shows what it answered.
+    PingResult Ping_Click();
 
   private:
+    PingResult askDrive();
+
     UdpChannel& channel_;
     Waits& waits_;
     Reporter& report_;

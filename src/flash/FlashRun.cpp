@@ -250,11 +250,11 @@ ExitCode FlashRun::waitForSerialDrive(const std::function<bool()>& ready) {
 // The identity queries of the download. A drive that answers with a model
 // code the table does not know still answered: it is shown as "Unknown".
 ExitCode FlashRun::identifyEthernet() {
-    const bool known = session_.identifyOverEthernet();
+    const EnetIdentification::Identity identity = session_.identifyOverEthernet();
     if (session_.ended()) {
         return ExitCode::Stopped;
     }
-    if (!known && !driveShown()) {
+    if (!identity.answered) {
         observer_.printError(
             QStringLiteral("kestrel-flash: no drive answered at %1").arg(options_.address));
         return ExitCode::NoDrive;
@@ -316,13 +316,11 @@ ExitCode FlashRun::download() {
         }
     }
     driveBefore_ = session_.report().drive();
-    session_.StartDownload_Click();
-    downloaded_ = true;
-    return downloadEnded();
+    outcome_ = session_.StartDownload_Click();
+    return outcome_ ? downloadEnded(*outcome_) : ExitCode::Stopped;
 }
 
-ExitCode FlashRun::downloadEnded() {
-    const DownloadOutcome& outcome = session_.downloadSequence().lastOutcome();
+ExitCode FlashRun::downloadEnded(const DownloadOutcome& outcome) {
     if (outcome.end == DownloadEnd::Stopped) {
         // Whoever stopped it must know whether the drive can still be used.
         observer_.printError(
@@ -355,7 +353,7 @@ ExitCode FlashRun::downloadEnded() {
 }
 
 void FlashRun::downloadSummary(QJsonObject& s) const {
-    const DownloadOutcome& o = session_.downloadSequence().lastOutcome();
+    const DownloadOutcome& o = *outcome_;
     const DownloadState& state = session_.downloadState();
     s.insert("end", endText(o.end).name);
     s.insert("message", o.message);
@@ -373,22 +371,23 @@ void FlashRun::downloadSummary(QJsonObject& s) const {
 // The drive's answer to Ping is a message box in the window; here it is the
 // result, on standard output. Anything else it shows is an error.
 ExitCode FlashRun::ping() {
-    const qsizetype before = observer_.messages().size();
     observer_.holdMessages(true);
-    session_.Ping_Click();
+    const std::optional<PingResult> ping = session_.Ping_Click();
     observer_.holdMessages(false);
-    if (session_.ended()) {
+    if (session_.ended() || !ping) {
         return ExitCode::Stopped;
     }
-    const QString answer =
-        observer_.messages().size() > before ? observer_.messages().last() : QString();
-    const bool answered = session_.udpState().PingReplyData.size() >= 4;
-    if (answered || answer == PingAnswerMessage(QByteArray())) {
-        result_ = answer;
-        observer_.printResult(answer);
-        return answered ? ExitCode::Done : ExitCode::NoDrive;
+    switch (ping->end) {
+        case PingResult::End::Answered:
+        case PingResult::End::NoAnswer:
+            result_ = ping->message;
+            observer_.printResult(ping->message);
+            return ping->end == PingResult::End::Answered ? ExitCode::Done : ExitCode::NoDrive;
+        case PingResult::End::InvalidAddress:
+        case PingResult::End::NotSent:
+            break;
     }
-    observer_.printError(answer);
+    observer_.printError(ping->message);
     return ExitCode::PortUnusable;
 }
 
@@ -413,7 +412,7 @@ QJsonObject FlashRun::summary(ExitCode code) const {
     if (!result_.isEmpty()) {
         s.insert("result", result_);
     }
-    if (downloaded_) {
+    if (outcome_) {
         downloadSummary(s);
     }
     return s;

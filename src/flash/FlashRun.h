@@ -42,7 +42,7 @@ class FlashRun {
     // --wait has passed.
     ExitCode waitForSerialDrive(const std::function<bool()>& ready);
     ExitCode download();
-    ExitCode downloadEnded();
+    ExitCode downloadEnded(const DownloadOutcome& outcome);
     void downloadSummary(QJsonObject& s) const;
     ExitCode identifyEthernet();
     ExitCode ping();
@@ -58,8 +58,8 @@ class FlashRun {
     Clock& clock_;
     SimulatedLink* simulated_;
     QString result_;
-    int fileFits_ = -1;  // -1: not judged
-    bool downloaded_ = false;
+    int fileFits_ = -1;                       // -1: not judged
+    std::optional<DownloadOutcome> outcome_;  // once a download has run
     DriveShown driveBefore_;
 };
 

@@ -222,11 +222,12 @@ void Session::txtIP_LostFocus() {
     handle([this] { driveAddress_.txtIP_LostFocus(); });
 }
 
-void Session::Ping_Click() {
-    if (refusedWhileDownloading()) {
-        return;
+std::optional<PingResult> Session::Ping_Click() {
+    std::optional<PingResult> result;
+    if (!refusedWhileDownloading()) {
+        handle([this, &result] { result = driveAddress_.Ping_Click(); });
     }
-    handle([this] { driveAddress_.Ping_Click(); });
+    return result;
 }
 
 void Session::OpenPrograms_Click() {
@@ -249,16 +250,16 @@ bool Session::fileMatchesDrive() {
     return FileMatchesDrive(firmware_.FileModelCode, drive_.DriveModelCode, report_, firmware_);
 }
 
-void Session::StartDownload_Click() {
+std::optional<DownloadOutcome> Session::StartDownload_Click() {
     if (ended_ || refusedWhileDownloading()) {
-        return;
+        return std::nullopt;
     }
     report_.setDownloadRunning(true);
     if (serial_.InOnComm) {
         downloadPending_ = true;
-        return;
+        return std::nullopt;
     }
-    runDownload();
+    return runDownload();
 }
 
 void Session::runPendingDownload() {
@@ -268,25 +269,26 @@ void Session::runPendingDownload() {
     }
 }
 
-void Session::runDownload() {
-    handle([this] {
-        downloadSequence_.StartDownload_Click();
+std::optional<DownloadOutcome> Session::runDownload() {
+    std::optional<DownloadOutcome> outcome;
+    handle([this, &outcome] {
+        outcome = downloadSequence_.StartDownload_Click();
         report_.setDownloadRunning(false);
     });
+    return outcome;
 }
 
 void Session::Delay(double ms) {
     handle([this, ms] { waits_.Delay(ms); });
 }
 
-bool Session::identifyOverEthernet() {
-    bool answered = false;
-    handle([this, &answered] {
-        const EnetIdentification::Identity identity = enetIdentification_.identify();
+EnetIdentification::Identity Session::identifyOverEthernet() {
+    EnetIdentification::Identity identity;
+    handle([this, &identity] {
+        identity = enetIdentification_.identify();
         drive_.DriveModelCode = identity.modelCode;
-        answered = identity.answered && identity.modelCode != 0;
     });
-    return answered;
+    return identity;
 }
 
 }  // namespace kestrel

@@ -58,9 +58,13 @@ class Session {
     void choosePort(int index);             // a click in CommList (0 = "NO COMM")
     void editAddress(const QString& text);  // typing in txtIP
     void txtIP_LostFocus();
-    void Ping_Click();
+    // Nothing when the click was refused (a download runs) or the session ended.
+    std::optional<PingResult> Ping_Click();
     void OpenPrograms_Click();
-    void StartDownload_Click();
+    // How the download ended; nothing when the click was refused, or when it
+    // came while the serial receive handler waited (the download then runs
+    // once that handler has returned).
+    std::optional<DownloadOutcome> StartDownload_Click();
     // A file named on a command line: read and shown as a choice in the
     // dialog would be, without remembering its path. True when its header
     // was read whole.
@@ -73,9 +77,8 @@ class Session {
     void Delay(double ms);
 
     // Asks the drive on Ethernet who it is, as the download does: shows what
-    // it answers and keeps its model code in DriveModelCode. True when a
-    // drive answered with a model code other than 0.
-    bool identifyOverEthernet();
+    // it answers and keeps its model code in DriveModelCode.
+    EnetIdentification::Identity identifyOverEthernet();
 
     // The run's state and engines, for the front ends' summaries and tests.
     Reporter& report() { return report_; }
@@ -96,7 +99,7 @@ class Session {
 
   private:
     void runPendingDownload();
-    void runDownload();
+    std::optional<DownloadOutcome> runDownload();
     // From the click on "Download to Drive..." until its clean-up has ended
     // nothing may change the link, the port, the address or the file under
     // the download. True when the input must be dropped (never kept for

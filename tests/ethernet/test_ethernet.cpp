@@ -216,7 +216,7 @@ class EthernetTest : public QObject {
             }
         };
         QCOMPARE(w.session.enetIdentification().CheckDrive(), modelCode != 0);
-        QCOMPARE(w.session.identifyOverEthernet(), modelCode != 0);
+        QCOMPARE(w.session.identifyOverEthernet().modelCode, modelCode);
         QCOMPARE(w.session.driveState().DriveModelCode, modelCode);
         QTEST(w.seen.drive.revision + ", " + w.seen.drive.model, "shown");
         QVERIFY(w.seen.shown.empty());
