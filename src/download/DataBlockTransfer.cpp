@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ethernet/Datagram.h"
-#include "serial/ByteBuffer.h"
+#include "platform/ByteBuffer.h"
 
 namespace kestrel {
 

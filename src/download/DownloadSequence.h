@@ -4,7 +4,7 @@
 #include <QString>
 
 #include "DataBlockTransfer.h"
-#include "drive/EnetIdentification.h"
+#include "ethernet/EnetIdentification.h"
 #include "ethernet/UdpChannel.h"
 #include "platform/Reporter.h"
 #include "platform/SerialPort.h"

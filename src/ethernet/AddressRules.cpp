@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "serial/ByteBuffer.h"
+#include "platform/ByteBuffer.h"
 
 namespace kestrel {
 

@@ -2,7 +2,7 @@
 
 #include "AddressRules.h"
 #include "Datagram.h"
-#include "serial/ByteBuffer.h"
+#include "platform/ByteBuffer.h"
 
 namespace kestrel {
 

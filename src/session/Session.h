@@ -2,7 +2,7 @@
 
 #include "download/DataBlockTransfer.h"
 #include "download/DownloadSequence.h"
-#include "drive/EnetIdentification.h"
+#include "ethernet/EnetIdentification.h"
 #include "ethernet/DriveAddress.h"
 #include "ethernet/UdpChannel.h"
 #include "firmware/FirmwareChooser.h"

@@ -1,7 +1,7 @@
 #include "EnetIdentification.h"
 
-#include "DriveModels.h"
-#include "serial/ByteBuffer.h"
+#include "drive/DriveModels.h"
+#include "platform/ByteBuffer.h"
 
 namespace kestrel {
 
