@@ -92,6 +92,8 @@ bool IsHighSpeedBootLoader(int version) {
 
 const DownloadOutcome& DownloadSequence::StartDownload_Click() {
     const double began = waits_.clock().now();
+    // Chosen once: nothing may change the link under a running download.
+    link_ = s_.choices.link;
     outcome_ = {};
     outcome_.end = run();
     cleanUp();

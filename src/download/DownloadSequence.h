@@ -120,7 +120,7 @@ class DownloadSequence {
     DownloadEnd revisionConfirmed(std::optional<int> reported);
     bool stopping() const { return waits_.stopRequested(); }
     void cleanUp();
-    bool ethernet() const { return s_.choices.link == Link::Ethernet; }
+    bool ethernet() const { return link_ == Link::Ethernet; }
     void send(const QString& command);
     bool ask(const QString& command);
     // Shows the message that ends the download and keeps it for the outcome.
@@ -132,6 +132,7 @@ class DownloadSequence {
     Reporter& report_;
     Engines e_;
     State s_;
+    Link link_ = Link::Serial;  // the link of the download that runs
     QFile file_;
     FileStamp openedStamp_;
     qint64 imageStart_ = 0;
