@@ -138,19 +138,19 @@ QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
             "ADDRESS simulates the drive on Ethernet)");
     }
     if (o.simulate && !ip) {
-        o.link = FlashOptions::Link::Com;
+        o.where = FlashOptions::Where::Com;
         o.comPort = 1;
         return QString();
     }
     if (port) {
-        o.link = FlashOptions::Link::Device;
+        o.where = FlashOptions::Where::Device;
         o.device = parser.value(QStringLiteral("port"));
         o.comPort = 1;
         return o.device.isEmpty() ? QStringLiteral("--port: expected a device such as /dev/ttyUSB0")
                                   : QString();
     }
     if (com) {
-        o.link = FlashOptions::Link::Com;
+        o.where = FlashOptions::Where::Com;
         const QString text = parser.value(QStringLiteral("com"));
         return integerIn(text, 1, 8, o.comPort)
                    ? QString()
@@ -158,7 +158,7 @@ QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
                          .arg(text);
     }
     if (ip) {
-        o.link = FlashOptions::Link::Ip;
+        o.where = FlashOptions::Where::Ip;
         o.address = parser.value(QStringLiteral("ip"));
         return ipv4Address(o.address)
                    ? QString()
@@ -191,7 +191,7 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
     if (int(identify) + int(ping) + int(list) > 1) {
         return QStringLiteral("give only one of --identify, --ping and --list-ports");
     }
-    const bool linked = o.link != FlashOptions::Link::None;
+    const bool linked = o.where != FlashOptions::Where::None;
     if (list) {
         o.action = FlashOptions::Action::ListPorts;
         return linked || o.fileGiven || o.simulate
@@ -200,7 +200,7 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
     }
     if (ping) {
         o.action = FlashOptions::Action::Ping;
-        if (o.link != FlashOptions::Link::Ip) {
+        if (o.where != FlashOptions::Where::Ip) {
             return QStringLiteral("--ping asks over Ethernet: give --ip ADDRESS");
         }
         return o.fileGiven ? QStringLiteral("--ping takes no FILE") : QString();

@@ -41,10 +41,12 @@ QString outcomeName(ExitCode code);
 // What kestrel-flash was asked to do.
 struct FlashOptions {
     enum class Action { Identify, Ping, ListPorts, Download, Help, Version };
-    enum class Link { None, Device, Com, Ip };
+    // How the drive is named: --port DEVICE, --com N or --ip ADDRESS (not the
+    // link the session uses, kestrel::Link, which follows from it).
+    enum class Where { None, Device, Com, Ip };
 
     Action action = Action::Help;
-    Link link = Link::None;
+    Where where = Where::None;
     QString device;   // --port: COM1 stands for it during this run
     int comPort = 0;  // the COM port opened: --com N, or 1 for --port
     QString address;  // --ip
@@ -57,7 +59,7 @@ struct FlashOptions {
     // not hold goes into any drive, as in the window.
     bool allowUnknownModel = false;
 
-    bool serial() const { return link == Link::Device || link == Link::Com; }
+    bool serial() const { return where == Where::Device || where == Where::Com; }
 };
 
 // Either options to run or why the arguments were refused.

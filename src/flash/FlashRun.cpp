@@ -154,9 +154,14 @@ QString FlashRun::device() const {
 
 ExitCode FlashRun::start() {
     const QString app = AppInfo::settingsApplication();
-    if (options_.link == FlashOptions::Link::Device) {
+    // The session knows ports only as the window's COM1..COM8 and the drive
+    // only by the address in txtIP. --port and --ip therefore go in as the
+    // settings the window would read (COM1 mapped to the device, the address
+    // remembered), in RunSettings, which keeps them for this run and never
+    // writes them to the window's settings file.
+    if (options_.where == FlashOptions::Where::Device) {
         settings_.write(app, QStringLiteral("Ports"), QStringLiteral("COM1"), options_.device);
-    } else if (options_.link == FlashOptions::Link::Ip) {
+    } else if (options_.where == FlashOptions::Where::Ip) {
         settings_.write(app, QStringLiteral("Startup"), QStringLiteral("IPaddress"),
                         options_.address);
     }

@@ -14,7 +14,10 @@ struct SerialState {
 
     // Command exchange and packet collection.
     QByteArray RxBuffer;  // last complete reply (with its CR) or drive packet
-    QString CommandText;  // sent next by SendCommand, without its CR
+    // The command SendCommand sends next, without its CR. SendCommand takes
+    // no command of its own: callers put it here first, so every command of
+    // the serial exchange passes through this one field.
+    QString CommandText;
     bool CommandBusy = false;
     bool PacketInProgress = false;
     double CommandStartTime = 0.0;  // clock seconds; start of the 0.5 s time-out

@@ -51,9 +51,9 @@ class FlashOptionsTest : public QObject {
         const FlashOptions& o = *parsed.options;
         QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7 %8")
                      .arg(int(o.action))
-                     .arg(int(o.link))
+                     .arg(int(o.where))
                      .arg(o.comPort)
-                     .arg(o.link == FlashOptions::Link::Ip ? o.address : o.device)
+                     .arg(o.where == FlashOptions::Where::Ip ? o.address : o.device)
                      .arg(o.waitSeconds)
                      .arg(o.file)
                      .arg(int(o.json))

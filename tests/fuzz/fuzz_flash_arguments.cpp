@@ -4,7 +4,7 @@
 
 using namespace kestrel::flash;
 using Action = FlashOptions::Action;
-using Link = FlashOptions::Link;
+using Where = FlashOptions::Where;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString line = QString::fromUtf8(FuzzInput{data, size}.take(size));
@@ -16,13 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (o.action == Action::Help || o.action == Action::Version) {
         return 0;
     }
-    FUZZ_CHECK(o.action == Action::ListPorts ? o.link == Link::None && !o.fileGiven && !o.simulate
-                                             : o.link != Link::None);
+    FUZZ_CHECK(o.action == Action::ListPorts ? o.where == Where::None && !o.fileGiven && !o.simulate
+                                             : o.where != Where::None);
     FUZZ_CHECK(o.action != Action::Download || o.fileGiven || o.simulate);
-    FUZZ_CHECK(o.action != Action::Ping || (o.link == Link::Ip && !o.fileGiven));
-    FUZZ_CHECK(o.link != Link::Com || (o.comPort >= 1 && o.comPort <= 8));
-    FUZZ_CHECK(o.link != Link::Device || (!o.device.isEmpty() && o.comPort == 1));
-    FUZZ_CHECK(o.link != Link::Ip || kestrel::ValidIP(o.address));
-    FUZZ_CHECK(!o.simulate || o.link == Link::Ip || o.comPort == 1);
+    FUZZ_CHECK(o.action != Action::Ping || (o.where == Where::Ip && !o.fileGiven));
+    FUZZ_CHECK(o.where != Where::Com || (o.comPort >= 1 && o.comPort <= 8));
+    FUZZ_CHECK(o.where != Where::Device || (!o.device.isEmpty() && o.comPort == 1));
+    FUZZ_CHECK(o.where != Where::Ip || kestrel::ValidIP(o.address));
+    FUZZ_CHECK(!o.simulate || o.where == Where::Ip || o.comPort == 1);
     return 0;
 }
