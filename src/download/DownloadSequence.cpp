@@ -192,7 +192,11 @@ DownloadEnd DownloadSequence::readHeaderAndFit() {
         return finish(DownloadEnd::UnknownModel, UnknownFileModelText(s_.firmware.FileModelCode));
     }
     if (ethernet()) {
-        s_.drive.DriveModelCode = e_.identification.GetEnetDriveModel();
+        const EnetIdentification::Identity drive = e_.identification.identify();
+        s_.drive.DriveModelCode = drive.modelCode;  // GetEnetDriveModel's result
+        if (drive.answered) {
+            outcome_.driveIdentified = drive.shown;
+        }
     }
     if (!FileMatchesDrive(s_.firmware.FileModelCode, s_.drive.DriveModelCode, report_,
                           s_.firmware)) {

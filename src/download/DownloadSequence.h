@@ -54,6 +54,8 @@ struct DownloadOutcome {
     // The drive was told to enter its boot loader and has not saved an image
     // since: it waits there until it is switched off and on.
     bool driveInBootLoader = false;
+    // Ethernet: the drive as its identification before the transfer showed it.
+    std::optional<DriveShown> driveIdentified;
 };
 
 // What tells the file the download opened from one rewritten under it. The

@@ -35,9 +35,11 @@ EnetIdentification::Identity EnetIdentification::identify() {
     // Read before the minor-revision exchange replaces the reply.
     const int revisionCode = static_cast<quint8>(udp_.UDPReplyData[0]);
     const int modelCode = static_cast<quint8>(udp_.UDPReplyData[1]);
-    report_.setDriveRevision(DriveRevisionText(revisionCode) + GetMinorRev());
+    const QString revision = DriveRevisionText(revisionCode) + GetMinorRev();
+    report_.setDriveRevision(revision);
     DescribeDriveModel(modelCode, report_, drive_);
-    return {true, modelCode, revisionCode};
+    const DriveModelInfo info = lookupDriveModel(modelCode);
+    return {true, modelCode, revisionCode, {revision, info.model, info.description}};
 }
 
 bool EnetIdentification::CheckDrive() {

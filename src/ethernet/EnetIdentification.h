@@ -23,6 +23,7 @@ class EnetIdentification {
         bool answered = false;  // an identity reply of at least two bytes came
         int modelCode = 0;      // as received, also when the model table does not know it
         int revisionCode = 0;   // r of revision 1 + r / 100
+        DriveShown shown;       // what the drive frame shows of the answer
     };
 
     EnetIdentification(UdpChannel& channel, const UdpState& udp, Reporter& report,

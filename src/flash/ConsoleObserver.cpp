@@ -48,9 +48,6 @@ void ConsoleObserver::statusAppended(const QString& text) {
 }
 
 void ConsoleObserver::progressChanged(qint64 value, qint64 maximum) {
-    if (!driveAtTransfer_) {
-        driveAtTransfer_ = drive_;
-    }
     progress_.update(value, maximum);
 }
 

@@ -46,7 +46,6 @@ class ConsoleObserver final : public SessionObserver {
     const FileShown& file() const { return file_; }
     // The drive as shown when the download's progress first moved (after its
     // identification over Ethernet), if it did.
-    const std::optional<DriveShown>& driveAtTransfer() const { return driveAtTransfer_; }
     bool ended() const { return ended_; }
     // What was shown: drive, file, status log and messages.
     QJsonObject summary() const;
@@ -62,7 +61,6 @@ class ConsoleObserver final : public SessionObserver {
     QStringList icons_;
     DriveShown drive_;
     FileShown file_;
-    std::optional<DriveShown> driveAtTransfer_;
     ProgressDisplay progress_;
     bool held_ = false;
     bool ended_ = false;

@@ -338,7 +338,7 @@ ExitCode FlashRun::downloadEnded(const DownloadOutcome& outcome) {
     }
     if (!options_.serial()) {
         // The download identifies the drive; before that nothing is shown.
-        driveBefore_ = observer_.driveAtTransfer().value_or(session_.report().drive());
+        driveBefore_ = outcome.driveIdentified.value_or(session_.report().drive());
         // When the drive never answered its identification, that is why the
         // download failed, whatever the step that noticed.
         if (askedTheDrive(outcome) && !driveShown()) {
