@@ -1,6 +1,7 @@
 // The platform layer: the event-pumping waits on simulated time; the real serial
-// port's settings strings, COM mapping, failed openings, and settings on a real
-// pty. Bytes over a pty and waits on a real event loop are the integration tests'.
+// port's settings strings and their pace, COM mapping, failed openings, which
+// devices are paced, and settings on a real pty. Bytes over a pty and waits on
+// a real event loop are the integration tests'.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -77,24 +78,42 @@ class PlatformTest : public QObject {
     void parsesLineSettings_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("charMicros");  // 0: refused
-        const std::pair<const char*, double> rows[] = {
-            {"9600,N,8,1", 1041.67}, {" 115200 , n ,8 , 1", 86.81},
-            {"1200,o,7,2", 9166.67}, {"1200,M,5,1.5", 6666.67},
-            {"9600,N,4,1", 0},       {"9600,N,9,1", 0},
-            {"9600,N,8", 0},         {"9600,X,8,1", 0},
-            {"0,N,8,1", 0},          {"9600,N,8,3", 0},
+        // How long a paced write of a byte right behind another holds its
+        // writer: a character, unless that would stall the window (0).
+        QTest::addColumn<double>("heldMicros");
+        const std::tuple<const char*, double, double> rows[] = {
+            {"9600,N,8,1", 1041.67, 1041.67},
+            {" 115200 , n ,8 , 1", 86.81, 86.81},
+            {"1200,o,7,2", 9166.67, 0},
+            {"1200,M,5,1.5", 6666.67, 0},
+            {"9600,N,4,1", 0, 0},
+            {"9600,N,9,1", 0, 0},
+            {"9600,N,8", 0, 0},
+            {"9600,X,8,1", 0, 0},
+            {"0,N,8,1", 0, 0},
+            {"9600,N,8,3", 0, 0},
         };
-        for (const auto& [text, micros] : rows) {
-            QTest::newRow(text) << QString(text) << micros;
+        for (const auto& [text, micros, held] : rows) {
+            QTest::newRow(text) << QString(text) << micros << held;
         }
     }
 
     void parsesLineSettings() {
         QFETCH(QString, text);
         QFETCH(double, charMicros);
+        QFETCH(double, heldMicros);
         const auto s = parseLineSettings(text);
         QCOMPARE(s.has_value(), charMicros > 0);
-        QVERIFY(!s || qAbs(characterSeconds(*s) * 1e6 - charMicros) < 0.01);
+        if (!s) {
+            return;
+        }
+        QVERIFY(qAbs(characterSeconds(*s) * 1e6 - charMicros) < 0.01);
+        WritePacing pacing;
+        pacing.setCharacterTime(characterSeconds(*s));
+        QCOMPARE(pacing.holdAfterWrite(2, 10.0), 0.0);  // not paced: a real line
+        pacing.restart(WritePacing::Kind::LineRate);
+        QCOMPARE(pacing.holdAfterWrite(1, 10.0), 0.0);  // the line was idle: it starts at once
+        QVERIFY(qAbs(pacing.holdAfterWrite(1, 10.0) * 1e6 - heldMicros) < 0.01);
     }
 
     void mapsComNumbersAndClassifiesOpenFailures() {
@@ -111,6 +130,12 @@ class PlatformTest : public QObject {
         for (const auto& [error, denied, expected] : rows) {
             QCOMPARE(classifyOpenFailure(error, denied), expected);
         }
+        // Only pseudo-terminals are paced: ttyS, 135 and 144 are not.
+        const std::pair<unsigned, bool> majors[] = {
+            {4, false}, {135, false}, {136, true}, {143, true}, {144, false}};
+        for (const auto& [deviceMajor, paced] : majors) {
+            QCOMPARE(isPseudoTerminalMajor(deviceMajor), paced);
+        }
     }
 
     void settingsReachTheLine() {
@@ -124,6 +149,7 @@ class PlatformTest : public QObject {
             PseudoTerminal pty;
             QtSerialPort port(pty.store);
             QCOMPARE(port.open(1, "57600,E,8,1", handshaking), CommError::None);
+            QVERIFY(port.pacesWrites());
             QVERIFY(port.setSettings(settings));  // on an open port: at once
             termios t{};
             ::tcgetattr(pty.slave, &t);

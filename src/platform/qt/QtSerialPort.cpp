@@ -14,15 +14,9 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
 #else
-#include <QThread>
 #define FIONREAD 0
 #define TIOCOUTQ 0
 #endif
@@ -95,52 +89,6 @@ QSerialPort::Parity parityOf(char letter) {
     }
 }
 
-bool isPseudoTerminal(qintptr handle) {
-#ifdef Q_OS_LINUX
-    struct stat st {};
-    // Unix98 pty slaves have majors 136 to 143.
-    return ::fstat(static_cast<int>(handle), &st) == 0 && S_ISCHR(st.st_mode) &&
-           major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
-#else
-    Q_UNUSED(handle);
-    return false;
-#endif
-}
-
-double monotonicSeconds() {
-#ifdef Q_OS_UNIX
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-#else
-    return 0.0;
-#endif
-}
-
-// As sleepPrecisely, but the narrow timer slack stays: a paced write sleeps
-// once a character, and setting the slack twice a sleep doubled its cost.
-void sleepOnLine(double seconds) {
-#ifdef Q_OS_UNIX
-#ifdef Q_OS_LINUX
-    static thread_local bool narrowed = false;
-    if (!narrowed) {
-        ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
-        narrowed = true;
-    }
-#endif
-    const auto nanoseconds = static_cast<long>(seconds * 1e9);
-    timespec span{nanoseconds / 1000000000L, nanoseconds % 1000000000L};
-    while (::clock_nanosleep(CLOCK_MONOTONIC, 0, &span, &span) == EINTR) {
-    }
-#else
-    sleepPrecisely(seconds);
-#endif
-}
-
-// Longest a write waits for the emulated line: enough for one byte at 9600
-// bit/s, short enough that a long write never stalls the window.
-constexpr double kLongestPace = 0.002;
-
 }  // namespace
 
 QtSerialPort::QtSerialPort(const SettingsStore& settings) : store_(settings) {
@@ -173,8 +121,7 @@ int QtSerialPort::open(int portNumber, const QString& settings, int handshaking)
     }
     applySettings(settings);
     setHandshaking(handshaking);
-    pseudoTerminal_ = isPseudoTerminal(port_.handle());
-    lineFreeAt_ = 0.0;
+    pacing_.restart(pacingFor(port_.handle()));
     return CommError::None;
 }
 
@@ -194,7 +141,7 @@ bool QtSerialPort::applySettings(const QString& settings) {
     if (!s) {
         return false;
     }
-    characterTime_ = characterSeconds(*s);
+    pacing_.setCharacterTime(characterSeconds(*s));
     bool ok = port_.setBaudRate(s->baudRate);
     ok = port_.setParity(parityOf(s->parity)) && ok;
     ok = port_.setDataBits(static_cast<QSerialPort::DataBits>(s->dataBits)) && ok;
@@ -282,29 +229,7 @@ void QtSerialPort::write(const QByteArray& bytes) {
         // and do not always let the event loop run.
         port_.flush();
     }
-    if (pseudoTerminal_) {
-        paceLikeALine(bytes.size());
-    }
-}
-
-// A pty takes bytes as fast as they come and reports no output queue, so a
-// writer that waits for the queue to empty would run far ahead of the drive
-// and of its XOFF. Returning only once the last byte has started on the
-// emulated line keeps one byte waiting behind the one being sent, as a UART's
-// holding register does: the line does not idle while the caller takes up to
-// a character to come back, and input it reads before the next write is at
-// most a character old.
-void QtSerialPort::paceLikeALine(qsizetype bytes) {
-    const double perByte = characterTime_;
-    if (!(perByte > 0)) {
-        return;
-    }
-    const double now = monotonicSeconds();
-    lineFreeAt_ = std::max(lineFreeAt_, now) + static_cast<double>(bytes) * perByte;
-    const double wait = lineFreeAt_ - perByte - now;
-    if (wait > 0 && wait <= kLongestPace) {
-        sleepOnLine(wait);
-    }
+    pacing_.afterWrite(bytes.size());
 }
 
 int QtSerialPort::bytesWaiting() {
@@ -327,38 +252,9 @@ int QtSerialPort::bytesQueuedForOutput() {
     if (port_.bytesToWrite() > 0) {
         port_.flush();
     }
-    // A pty's driver has no queue to count (TIOCOUTQ is always 0 there):
-    // spare the call, made once for every byte of an image.
-    return static_cast<int>(port_.bytesToWrite()) + (pseudoTerminal_ ? 0 : kernelBytes(TIOCOUTQ));
-}
-
-// The kernel's default timer slack lets a sleep run 50 us long, more than
-// half a character at 115200 bit/s, so it is narrowed for this one sleep.
-void sleepPrecisely(double seconds) {
-#ifdef Q_OS_UNIX
-#ifdef Q_OS_LINUX
-    const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
-#endif
-    timespec until{};
-    ::clock_gettime(CLOCK_MONOTONIC, &until);
-    const auto nanoseconds = static_cast<long long>(seconds * 1e9);
-    until.tv_sec += static_cast<time_t>(nanoseconds / 1000000000LL);
-    until.tv_nsec += static_cast<long>(nanoseconds % 1000000000LL);
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_nsec -= 1000000000L;
-        ++until.tv_sec;
-    }
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-#ifdef Q_OS_LINUX
-    if (slack > 0) {
-        ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0, 0, 0);
-    }
-#endif
-#else
-    QThread::usleep(static_cast<unsigned long>(seconds * 1e6));
-#endif
+    // Nothing to count on a paced device: spare the call, made once for
+    // every byte of an image.
+    return static_cast<int>(port_.bytesToWrite()) + (pacing_.paced() ? 0 : kernelBytes(TIOCOUTQ));
 }
 
 void QtSerialPort::waitForOutputDrained(double seconds) {

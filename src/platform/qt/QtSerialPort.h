@@ -4,6 +4,7 @@
 
 #include "../SerialPort.h"
 #include "../SettingsStore.h"
+#include "WritePacing.h"
 
 namespace kestrel {
 
@@ -15,10 +16,6 @@ int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
 // Whether `path` is a terminal device, as every serial port is: /dev/null,
 // a plain file or a folder is not.
 bool isTerminalDevice(const QString& path);
-
-// Sleeps `seconds` on the monotonic clock with microsecond precision, for
-// waits far shorter than the event loop's millisecond timers.
-void sleepPrecisely(double seconds);
 
 // MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
 // caller that polls the port without pumping events still sees its bytes.
@@ -48,13 +45,13 @@ class QtSerialPort final : public SerialPort {
     }
 
     QString devicePath() const { return port_.portName(); }
+    bool pacesWrites() const { return pacing_.paced(); }
 
   private:
     void onReadyRead();
     void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;
     bool applySettings(const QString& settings);
-    void paceLikeALine(qsizetype bytes);
 
     const SettingsStore& store_;
     QSerialPort port_;
@@ -63,9 +60,7 @@ class QtSerialPort final : public SerialPort {
     int lastEvent_ = CommEvent::None;
     bool pulling_ = false;
     bool notifyPosted_ = false;
-    bool pseudoTerminal_ = false;  // no line and no output queue of its own
-    double lineFreeAt_ = 0.0;      // monotonic seconds: a pty's emulated line is idle
-    double characterTime_ = 0.0;   // seconds per character at the settings applied
+    WritePacing pacing_;
     std::function<void()> handler_;
 };
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace kestrel {
+
+// Whether a serial port's writes wait for an emulated line, and the emulated
+// line's state.
+//
+// A pseudo-terminal (and so a network serial bridge that presents one) takes
+// bytes as fast as they come and reports no output queue (TIOCOUTQ is always
+// 0: the queue lives on the other side), so a writer that waits for the queue
+// to empty before each byte would run far ahead of the drive and of its XOFF.
+// Such a device is paced at the line rate of the settings applied: a write
+// returns once its last byte has started on the emulated line, which keeps one
+// byte waiting behind the one being sent, as a UART's holding register does.
+// The line then does not idle while the caller takes up to a character to come
+// back, and input it reads before the next write is at most a character old.
+class WritePacing {
+  public:
+    enum class Kind { None, LineRate };  // None: a real line paces its writer
+
+    // At every opening: the device's kind, on an idle line.
+    void restart(Kind kind) {
+        kind_ = kind;
+        lineFreeAt_ = 0.0;
+    }
+    bool paced() const { return kind_ == Kind::LineRate; }
+    // One character's time at the settings applied (0: unknown, no pacing).
+    void setCharacterTime(double seconds) { characterTime_ = seconds; }
+
+    // Puts `bytes`, handed to the device at monotonic `now`, on the emulated
+    // line and returns the seconds their writer waits: 0 when it need not, or
+    // when the wait would be too long to hold the window up.
+    double holdAfterWrite(qsizetype bytes, double now);
+    // Holds the writer of `bytes`, just handed to the device, that long.
+    void afterWrite(qsizetype bytes);
+
+  private:
+    Kind kind_ = Kind::None;
+    double characterTime_ = 0.0;
+    double lineFreeAt_ = 0.0;  // monotonic seconds: the emulated line is idle
+};
+
+// Unix98 pseudo-terminal slaves have majors 136 to 143.
+bool isPseudoTerminalMajor(unsigned int deviceMajor);
+// The pacing an open device needs, by its file descriptor.
+WritePacing::Kind pacingFor(qintptr handle);
+
+// Sleeps `seconds` on the monotonic clock with microsecond precision, for
+// waits far shorter than the event loop's millisecond timers.
+void sleepPrecisely(double seconds);
+
+}  // namespace kestrel
