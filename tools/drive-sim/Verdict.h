@@ -2,29 +2,35 @@
 
 #include <QByteArray>
 #include <QString>
-#include <vector>
+
+#include "FirmwareFile.h"
+#include "Transcript.h"
 
 namespace kestrel::drivesim {
 
-enum class Link { Serial, Ethernet };
-
-// One line of what happened on the drive's links, with its time.
-struct TranscriptEntry {
-    enum class Kind {
-        FromHost,  // a command, datagram or notable byte the host sent
-        ToHost,    // a reply, packet or datagram the drive sent
-        Event,     // something inside the drive (image start, verdict, restart)
-    };
-    double time = 0.0;
+// What arrived of one image, on one link, until a second of quiet ended it.
+struct Reception {
+    int id = 0;
     Link link = Link::Serial;
-    Kind kind = Kind::Event;
-    QString text;
+    QByteArray received;
+    qint64 bytesArrived = 0;  // serial: offset of the next byte in the host's stream
+    double firstArrival = 0.0;
+    double lastArrival = 0.0;
+    int datagramsArrived = 0;
+    int datagramsStored = 0;
+    int duplicates = 0;
+    int datagramsDropped = 0;
+    int acksDropped = 0;
+    int overruns = 0;
+    int lineErrors = 0;
+    int xoffs = 0;
+    int bytesAfterXoff = 0;  // since the last XOFF reached the host
+    int mostBytesAfterXoff = 0;
+    int hostBitRate = 0;
+    bool errorSent = false;
+    bool stopped = false;
+    QByteArray lastDatagram;
 };
-
-using Transcript = std::vector<TranscriptEntry>;
-
-QString formatEntry(const TranscriptEntry& entry);
-QString formatTranscript(const Transcript& transcript);
 
 // What the drive concluded about one image it received.
 struct Verdict {
@@ -51,5 +57,9 @@ struct Verdict {
     // One line: "identical=yes link=serial bytes=..." for people and scripts.
     QString describe() const;
 };
+
+// Judges, at `time`, what arrived against the expected firmware (none: the
+// image cannot be called right or wrong, only counted).
+Verdict judge(const Reception& reception, const FirmwareFile* expected, double time);
 
 }  // namespace kestrel::drivesim

@@ -1,22 +1,42 @@
-#include "DriveReport.h"
+#include "Verdict.h"
+
+#include <algorithm>
 
 namespace kestrel::drivesim {
 
-QString formatEntry(const TranscriptEntry& entry) {
-    const char* link = entry.link == Link::Serial ? "serial" : "udp";
-    const char* arrow = entry.kind == TranscriptEntry::Kind::FromHost ? "host>"
-                        : entry.kind == TranscriptEntry::Kind::ToHost ? "<drive"
-                                                                      : "  *";
-    return QString::asprintf("%11.6f %-6s %-6s ", entry.time, link, arrow) + entry.text;
-}
-
-QString formatTranscript(const Transcript& transcript) {
-    QString out;
-    for (const auto& entry : transcript) {
-        out += formatEntry(entry);
-        out += QLatin1Char('\n');
+Verdict judge(const Reception& r, const FirmwareFile* expected, double time) {
+    Verdict v;
+    v.link = r.link;
+    v.time = time;
+    v.seconds = r.lastArrival - r.firstArrival;
+    v.bytesReceived = r.received.size();
+    v.datagramsReceived = r.datagramsStored;
+    v.duplicates = r.duplicates;
+    v.datagramsDropped = r.datagramsDropped;
+    v.acksDropped = r.acksDropped;
+    v.overruns = r.overruns;
+    v.lineErrors = r.lineErrors;
+    v.xoffsSent = r.xoffs;
+    v.mostBytesAfterXoff = r.mostBytesAfterXoff;
+    v.hostBitRate = r.hostBitRate;
+    v.errorSent = r.errorSent;
+    v.stopped = r.stopped;
+    if (!expected) {
+        return v;
     }
-    return out;
+    const QByteArray& image = expected->image;
+    v.expectedKnown = true;
+    v.bytesExpected = image.size();
+    v.identical = r.received == image && !r.errorSent && !r.stopped;
+    if (!v.identical) {
+        const qsizetype common = std::min(r.received.size(), image.size());
+        qsizetype i = 0;
+        while (i < common && r.received[i] == image[i]) {
+            ++i;
+        }
+        v.firstDifference = i;
+    }
+    return v;
 }
 
 QString Verdict::describe() const {
