@@ -18,12 +18,10 @@ namespace {
 
 // The engine alone on simulated time: the test plays the host, handing bytes
 // straight to the engine and collecting what comes back, with its time.
-class EngineBench final : public Scheduler, public DriveTransport {
+class EngineBench final : public DriveTransport {
   public:
-    explicit EngineBench(DriveOptions options = {}) : drive(*this, *this, options) {}
+    explicit EngineBench(DriveOptions options = {}) : drive(time, *this, options) {}
 
-    double now() const override { return time.now(); }
-    void at(double t, std::function<void()> action) override { time.at(t, std::move(action)); }
     void deliverSerialByte(char byte) override {
         heard += byte;
         lastByteAt = time.now();

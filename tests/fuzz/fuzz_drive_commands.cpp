@@ -4,17 +4,15 @@
 
 using namespace kestrel::drivesim;
 
-// The drive's clock on the tests' simulated time, and its wire to the hosts.
-struct Rig final : Scheduler, DriveTransport {
-    double now() const override { return time.now(); }
-    void at(double t, std::function<void()> action) override { time.at(t, std::move(action)); }
+// The drive's wire to the hosts, and its clock: the tests' simulated time.
+struct Rig final : DriveTransport {
     void deliverSerialByte(char) override {}
     void deliverDatagram(const QByteArray& datagram, const Endpoint& to) override {
         FUZZ_CHECK(datagram.size() >= 2 &&
                    std::any_of(senders.begin(), senders.end(),
                                [&](auto& e) { return e.host == to.host && e.port == to.port; }));
     }
-    kestrel::testing::SimTime time;
+    SimTime time;
     std::vector<Endpoint> senders;
 };
 
@@ -30,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.dropAckFraction = flags & 16 ? 0.3 : 0.0;
     o.seed = in.byte();
     o.firmwareFile = QByteArray("1.06,55\r\n\0\0\0IMAGE", 17);
-    SimulatedDrive drive(rig, rig, o);
+    SimulatedDrive drive(rig.time, rig, o);
     const Endpoint hosts[2] = {{QStringLiteral("127.0.0.1"), 7777},
                                {QStringLiteral("127.0.0.2"), 7}};
     int hostRate = 0;

@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "FakeSerialPort.h"
-#include "FakeUdpSocket.h"
 #include "SimTime.h"
+#include "SimulatedSerialPort.h"
+#include "SimulatedUdpSocket.h"
 #include "platform/FileDialog.h"
 #include "platform/Platform.h"
 #include "platform/SessionObserver.h"
@@ -17,6 +17,13 @@
 #include "session/Session.h"
 
 namespace kestrel::testing {
+
+// The simulated drive's clock, serial line and network are the tests' doubles.
+using drivesim::Faults;
+using drivesim::SimEventPump;
+using drivesim::SimTime;
+using FakeSerialPort = drivesim::SimulatedSerialPort;
+using FakeUdpSocket = drivesim::SimulatedUdpSocket;
 
 // A front end that records what the session reports, as a person would see
 // it: the status log as one text, the latest of every other report, and each

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace kestrel::testing {
+namespace kestrel::drivesim {
 
 void SimTime::at(double when, std::function<void()> action) {
     schedule_.emplace(std::make_pair(std::max(when, now_), sequence_++), std::move(action));
@@ -12,6 +12,12 @@ void SimTime::at(double when, std::function<void()> action) {
 
 void SimTime::post(std::function<void()> notification) {
     posted_.push_back(std::move(notification));
+}
+
+void SimTime::runUntil(double deadline, const std::function<bool()>& done) {
+    while (!done() && now_ < deadline) {
+        advanceTo(std::min(deadline, nextActionTime()));
+    }
 }
 
 void SimTime::advanceTo(double t) {
@@ -66,4 +72,4 @@ void SimEventPump::waitForEvents(double deadline) {
     }
 }
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

@@ -1,15 +1,18 @@
-#include "FakeSerialPort.h"
+#include "SimulatedSerialPort.h"
 
 #include "platform/SerialSettings.h"
 
-namespace kestrel::testing {
+namespace kestrel::drivesim {
 
-int FakeSerialPort::open(int portNumber, const QString& settings, int handshaking) {
+int SimulatedSerialPort::open(int portNumber, const QString& settings, int handshaking) {
     close();
-    const int error = openResults_.value(portNumber, CommError::InvalidPortNumber);
+    const int error = openResults_.value(portNumber, otherPortsResult_);
     openings_.push_back({portNumber, settings, handshaking});
     if (error != CommError::None) {
         return error;
+    }
+    if (!parseLineSettings(settings)) {
+        return CommError::Unknown;
     }
     open_ = true;
     portNumber_ = portNumber;
@@ -23,7 +26,7 @@ int FakeSerialPort::open(int portNumber, const QString& settings, int handshakin
     return CommError::None;
 }
 
-void FakeSerialPort::close() {
+void SimulatedSerialPort::close() {
     if (!open_) {
         return;
     }
@@ -33,7 +36,7 @@ void FakeSerialPort::close() {
     input_.clear();
 }
 
-bool FakeSerialPort::setSettings(const QString& settings) {
+bool SimulatedSerialPort::setSettings(const QString& settings) {
     if (!parseLineSettings(settings)) {
         return false;
     }
@@ -45,14 +48,12 @@ bool FakeSerialPort::setSettings(const QString& settings) {
     return true;
 }
 
-QByteArray FakeSerialPort::read(int maxBytes) {
+QByteArray SimulatedSerialPort::read(int maxBytes) {
     if (!open_) {
         return {};
     }
     if (input_.isEmpty()) {
-        // A poll of an empty port costs a little time, which is what lets a
-        // polling loop see the drive's next byte or its own time-out.
-        time_.advanceBy(time_.pollStep);
+        time_.pollFoundNothing();
     }
     const qsizetype n =
         maxBytes <= 0 ? input_.size() : std::min<qsizetype>(maxBytes, input_.size());
@@ -61,18 +62,19 @@ QByteArray FakeSerialPort::read(int maxBytes) {
     return taken;
 }
 
-void FakeSerialPort::waitForBytes(double seconds) {
+void SimulatedSerialPort::waitForBytes(double seconds) {
     if (!open_ || !input_.isEmpty() || seconds <= 0) {
         return;
     }
     ++blockingWaits;
-    const double deadline = time_.now() + seconds;
-    while (input_.isEmpty() && time_.now() < deadline) {
-        time_.advanceTo(std::min(deadline, time_.nextActionTime()));
-    }
+    time_.runUntil(time_.now() + seconds, [this] { return !input_.isEmpty(); });
 }
 
-void FakeSerialPort::write(const QByteArray& bytes) {
+void SimulatedSerialPort::waitForOutputDrained(double seconds) {
+    time_.runUntilSent(time_.now() + seconds, [this] { return queued_ == 0; });
+}
+
+void SimulatedSerialPort::write(const QByteArray& bytes) {
     if (!open_) {
         return;
     }
@@ -96,7 +98,7 @@ void FakeSerialPort::write(const QByteArray& bytes) {
     }
 }
 
-void FakeSerialPort::receiveFromDrive(const QByteArray& bytes) {
+void SimulatedSerialPort::receiveFromDrive(const QByteArray& bytes) {
     if (!open_ || bytes.isEmpty()) {
         return;
     }
@@ -106,11 +108,12 @@ void FakeSerialPort::receiveFromDrive(const QByteArray& bytes) {
         noticePending_ = true;
         time_.post([this] {
             noticePending_ = false;
-            if (handler_) {
+            // As on a real port, bytes read meanwhile raise no notice.
+            if (handler_ && !input_.isEmpty()) {
                 handler_();
             }
         });
     }
 }
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

@@ -3,14 +3,15 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
-#include "SimTime.h"
+#include "Scheduler.h"
 #include "platform/SerialPort.h"
 
-namespace kestrel::testing {
+namespace kestrel::drivesim {
 
-// What sits at the other end of the fake serial line: the simulated drive.
+// What sits at the other end of the simulated serial line: the simulated drive.
 class SerialPeer {
   public:
     virtual ~SerialPeer() = default;
@@ -20,15 +21,19 @@ class SerialPeer {
     virtual void hostBytesWritten(const QByteArray& bytes, const QString& settings) = 0;
 };
 
-// MSComm1 on simulated time. Written bytes leave one character time apart at
+// MSComm1 at the host's end of an in-memory serial line, on the clock of a
+// HostScheduler: simulated time in the tests, the real clock under
+// kestrel-flash --simulate. Written bytes leave one character time apart at
 // the line's bit rate; the output count falls as they go. Bytes from the
 // drive raise a receive notice that only an event pass delivers.
-class FakeSerialPort final : public SerialPort {
+class SimulatedSerialPort final : public SerialPort {
   public:
-    explicit FakeSerialPort(SimTime& time) : time_(time) {}
+    explicit SimulatedSerialPort(HostScheduler& time) : time_(time) {}
 
-    // Which COM numbers exist and what opening them gives (0 = opens).
+    // Which COM numbers exist and what opening them gives (0 = opens); the
+    // others give `error` (at first 8002, no such port).
     void setOpenResult(int portNumber, int error) { openResults_[portNumber] = error; }
+    void setOtherPortsOpenResult(int error) { otherPortsResult_ = error; }
     void setPeer(SerialPeer* peer) { peer_ = peer; }
 
     // The drive side: bytes arrive at the host's port now.
@@ -57,10 +62,11 @@ class FakeSerialPort final : public SerialPort {
     QByteArray read(int maxBytes) override;
     void write(const QByteArray& bytes) override;
     int bytesWaiting() override { return static_cast<int>(input_.size()); }
-    // Moves the clock to the next scheduled action (which may bring a byte)
-    // or by `seconds`, whichever is first; delivers no notification.
+    // Runs the line until a byte is waiting or `seconds` have passed;
+    // delivers no notification.
     void waitForBytes(double seconds) override;
     int bytesQueuedForOutput() override { return queued_; }
+    void waitForOutputDrained(double seconds) override;
     int lastEvent() const override { return lastEvent_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
@@ -69,9 +75,10 @@ class FakeSerialPort final : public SerialPort {
     long long blockingWaits = 0;
 
   private:
-    SimTime& time_;
+    HostScheduler& time_;
     SerialPeer* peer_ = nullptr;
     QMap<int, int> openResults_;
+    int otherPortsResult_ = CommError::InvalidPortNumber;
     bool open_ = false;
     int portNumber_ = 0;
     QString settings_;
@@ -89,4 +96,4 @@ class FakeSerialPort final : public SerialPort {
     std::function<void()> handler_;
 };
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

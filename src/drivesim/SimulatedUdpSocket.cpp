@@ -1,23 +1,26 @@
-#include "FakeUdpSocket.h"
+#include "SimulatedUdpSocket.h"
 
 #include <QHostAddress>
 
-#include "ethernet/Datagram.h"
+namespace kestrel::drivesim {
 
-namespace kestrel::testing {
-
-UdpBindResult FakeUdpSocket::bind(quint16 localPort) {
+UdpBindResult SimulatedUdpSocket::bind(quint16 localPort) {
     if (bindResult_.error == 0) {
         boundPort_ = localPort;
     }
     return bindResult_;
 }
 
-static bool isData(const QByteArray& datagram) {
-    return datagramType(datagram) == quint16(DatagramType::Data);
+namespace {
+
+// Faults are counted over data datagrams (type 17) only.
+bool isData(const QByteArray& datagram) {
+    return datagram.size() >= 2 && datagram[0] == 0 && datagram[1] == 17;
 }
 
-bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
+}  // namespace
+
+bool SimulatedUdpSocket::send(const QByteArray& datagram, QString* error) {
     if (QHostAddress(remoteHost_).isNull()) {
         if (error) {
             *error = QStringLiteral("Invalid remote host \"%1\"").arg(remoteHost_);
@@ -28,24 +31,24 @@ bool FakeUdpSocket::send(const QByteArray& datagram, QString* error) {
     if (fault == dataFaults.end()) {
         deliver(datagram);
     } else if (fault->second >= 0) {
-        time_.after(fault->second, [this, datagram] { deliver(datagram); });
+        time_.at(time_.now() + fault->second, [this, datagram] { deliver(datagram); });
     }
     return true;
 }
 
-void FakeUdpSocket::deliver(const QByteArray& datagram) {
+void SimulatedUdpSocket::deliver(const QByteArray& datagram) {
     sent_.push_back({time_.now(), remoteHost_, remotePort_, datagram});
     if (!onSend) {
         return;  // nothing to reach: no arrival on the clock either
     }
-    time_.after(latency, [this, datagram, host = remoteHost_, port = remotePort_] {
+    time_.at(time_.now() + latency, [this, datagram, host = remoteHost_, port = remotePort_] {
         if (onSend) {  // the peer may have gone meanwhile
             onSend(datagram, host, port);
         }
     });
 }
 
-void FakeUdpSocket::receiveFromNetwork(const QByteArray& datagram, const QString& sender) {
+void SimulatedUdpSocket::receiveFromNetwork(const QByteArray& datagram, const QString& sender) {
     inbox_.push_back({datagram, sender});
     time_.post([this] {
         if (!inbox_.empty() && handler_) {
@@ -54,7 +57,7 @@ void FakeUdpSocket::receiveFromNetwork(const QByteArray& datagram, const QString
     });
 }
 
-ReceivedDatagram FakeUdpSocket::readDatagram() {
+ReceivedDatagram SimulatedUdpSocket::readDatagram() {
     if (inbox_.empty()) {
         return {};
     }
@@ -66,7 +69,7 @@ ReceivedDatagram FakeUdpSocket::readDatagram() {
         return d;
     }
     if (fault->second >= 0) {
-        time_.after(fault->second, [this, d] {
+        time_.at(time_.now() + fault->second, [this, d] {
             released_ = true;
             receiveFromNetwork(d.data, d.sender);
         });
@@ -74,4 +77,4 @@ ReceivedDatagram FakeUdpSocket::readDatagram() {
     return {QByteArray(), d.sender};
 }
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

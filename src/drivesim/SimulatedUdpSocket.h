@@ -3,16 +3,18 @@
 #include <QByteArray>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <map>
 #include <vector>
 
-#include "SimTime.h"
+#include "Scheduler.h"
 #include "platform/UdpSocket.h"
 
-namespace kestrel::testing {
+namespace kestrel::drivesim {
 
 using Faults = std::map<int, double>;
 
+// What sits at the other end of the simulated network: the simulated drive.
 class UdpPeer {
   public:
     virtual ~UdpPeer() = default;
@@ -20,11 +22,12 @@ class UdpPeer {
     virtual void hostDatagram(const QByteArray& datagram, const QString& host, quint16 port) = 0;
 };
 
-// A datagram socket on simulated time: sent datagrams reach the peer after a
-// short latency; each datagram from the network raises one arrival notice.
-class FakeUdpSocket final : public UdpSocket {
+// Winsock1 on an in-memory network, on the clock of a HostScheduler (as
+// SimulatedSerialPort): sent datagrams reach the peer after a short latency;
+// each datagram from the network raises one arrival notice.
+class SimulatedUdpSocket final : public UdpSocket {
   public:
-    explicit FakeUdpSocket(SimTime& time) : time_(time) {}
+    explicit SimulatedUdpSocket(HostScheduler& time) : time_(time) {}
 
     void setBindResult(UdpBindResult result) { bindResult_ = std::move(result); }
     void setPeer(UdpPeer* peer) {
@@ -62,7 +65,7 @@ class FakeUdpSocket final : public UdpSocket {
 
   private:
     void deliver(const QByteArray& datagram);
-    SimTime& time_;
+    HostScheduler& time_;
     UdpBindResult bindResult_;
     int boundPort_ = -1;
     QString remoteHost_;
@@ -75,4 +78,4 @@ class FakeUdpSocket final : public UdpSocket {
     bool released_ = false;
 };
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

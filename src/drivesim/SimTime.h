@@ -4,26 +4,34 @@
 #include <map>
 #include <vector>
 
+#include "Scheduler.h"
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 
-namespace kestrel::testing {
+namespace kestrel::drivesim {
 
 // Simulated time for component tests: a clock that moves only when the code
 // under test waits, pumps events or polls a device, and a schedule of
 // actions (the drive's bytes and datagrams, a user's click) that run when the
 // clock reaches them. Everything is deterministic.
-class SimTime final : public Clock {
+class SimTime final : public Clock, public HostScheduler {
   public:
     double now() const override { return now_; }
 
     // Runs `action` once the clock reaches `at` (in order of time, then of
     // scheduling).
-    void at(double at, std::function<void()> action);
+    void at(double at, std::function<void()> action) override;
     void after(double delay, std::function<void()> action) { at(now_ + delay, std::move(action)); }
     // Queues a notification (a receive or arrival event) that only an event
     // pass delivers, as a window's event loop would.
-    void post(std::function<void()> notification);
+    void post(std::function<void()> notification) override;
+    void runUntil(double deadline, const std::function<bool()>& done) override;
+    // An event pass moves the clock to the next byte's departure, so the host
+    // need not block for its output.
+    void runUntilSent(double, const std::function<bool()>&) override {}
+    // A poll that finds nothing costs a little time, which is what lets a
+    // polling loop see the drive's next byte or its own time-out.
+    void pollFoundNothing() override { advanceBy(pollStep); }
 
     // Moves the clock to `t`, running every action due on the way.
     void advanceTo(double t);
@@ -60,4 +68,4 @@ class SimEventPump final : public EventPump {
     SimTime& time_;
 };
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::drivesim

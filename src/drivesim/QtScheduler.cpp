@@ -56,6 +56,10 @@ void QtScheduler::at(double time, std::function<void()> action) {
     rearm();
 }
 
+void QtScheduler::post(std::function<void()> notification) {
+    QMetaObject::invokeMethod(this, std::move(notification), Qt::QueuedConnection);
+}
+
 void QtScheduler::runDue() {
     while (!schedule_.empty() && schedule_.begin()->first.first <= now()) {
         auto node = schedule_.extract(schedule_.begin());
