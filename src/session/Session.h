@@ -2,8 +2,8 @@
 
 #include "download/DataBlockTransfer.h"
 #include "download/DownloadSequence.h"
-#include "ethernet/EnetIdentification.h"
 #include "ethernet/DriveAddress.h"
+#include "ethernet/EnetIdentification.h"
 #include "ethernet/UdpChannel.h"
 #include "firmware/FirmwareChooser.h"
 #include "platform/Platform.h"
