@@ -3,9 +3,12 @@
 #include <QString>
 #include <vector>
 
+#include "state/Choices.h"
+
 namespace kestrel::drivesim {
 
-enum class Link { Serial, Ethernet };
+// The drive's two links are the host's two links.
+using kestrel::Link;
 
 // One line of what happened on the drive's links, with its time.
 struct TranscriptEntry {
