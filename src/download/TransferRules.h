@@ -4,9 +4,9 @@
 
 namespace kestrel {
 
-// What SendDataBlock tells the download sequence: the description's codes 0
-// to 4, and two of ours. Delivered lets it go on; every other result ends the
-// download with the message that belongs to it.
+// What SendDataBlock tells the download sequence: the codes 0 to 4 it has
+// always returned, and two of ours. Delivered lets it go on; every other
+// result ends the download with the message that belongs to it.
 enum class BlockResult {
     Delivered = 0,
     DriveError = 1,    // the drive sent "E"
