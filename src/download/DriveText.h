@@ -2,7 +2,7 @@
 
 #include <QByteArrayView>
 
-#include "platform/Reporter.h"
+#include "report/Reporter.h"
 #include "state/DownloadState.h"
 
 namespace kestrel {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <span>
 
-#include "platform/Reporter.h"
+#include "report/Reporter.h"
 #include "state/DriveState.h"
 #include "state/FirmwareState.h"
 

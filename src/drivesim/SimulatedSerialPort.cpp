@@ -4,9 +4,9 @@
 
 namespace kestrel::drivesim {
 
-int SimulatedSerialPort::open(int portNumber, const QString& settings, int handshaking) {
+CommError SimulatedSerialPort::open(int portNumber, const QString& settings, int handshaking) {
     close();
-    const int error = openResults_.value(portNumber, otherPortsResult_);
+    const CommError error = openResults_.value(portNumber, otherPortsResult_);
     openings_.push_back({portNumber, settings, handshaking});
     if (error != CommError::None) {
         return error;

@@ -32,8 +32,8 @@ class SimulatedSerialPort final : public SerialPort {
 
     // Which COM numbers exist and what opening them gives (0 = opens); the
     // others give `error` (at first 8002, no such port).
-    void setOpenResult(int portNumber, int error) { openResults_[portNumber] = error; }
-    void setOtherPortsOpenResult(int error) { otherPortsResult_ = error; }
+    void setOpenResult(int portNumber, CommError error) { openResults_[portNumber] = error; }
+    void setOtherPortsOpenResult(CommError error) { otherPortsResult_ = error; }
     void setPeer(SerialPeer* peer) { peer_ = peer; }
 
     // The drive side: bytes arrive at the host's port now.
@@ -51,7 +51,7 @@ class SimulatedSerialPort final : public SerialPort {
     QStringList settingsHistory() const { return settingsHistory_; }
     bool breakOn() const { return break_; }
 
-    int open(int portNumber, const QString& settings, int handshaking) override;
+    CommError open(int portNumber, const QString& settings, int handshaking) override;
     void close() override;
     bool isOpen() const override { return open_; }
     int portNumber() const override { return portNumber_; }
@@ -77,8 +77,8 @@ class SimulatedSerialPort final : public SerialPort {
   private:
     HostScheduler& time_;
     SerialPeer* peer_ = nullptr;
-    QMap<int, int> openResults_;
-    int otherPortsResult_ = CommError::InvalidPortNumber;
+    QMap<int, CommError> openResults_;
+    CommError otherPortsResult_ = CommError::InvalidPortNumber;
     bool open_ = false;
     int portNumber_ = 0;
     QString settings_;

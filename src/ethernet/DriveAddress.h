@@ -2,8 +2,8 @@
 
 #include "UdpChannel.h"
 #include "platform/EventPump.h"
-#include "platform/Reporter.h"
 #include "platform/Waits.h"
+#include "report/Reporter.h"
 #include "state/UdpState.h"
 
 namespace kestrel {

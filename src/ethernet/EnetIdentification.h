@@ -4,7 +4,7 @@
 #include <QString>
 
 #include "ethernet/UdpChannel.h"
-#include "platform/Reporter.h"
+#include "report/Reporter.h"
 #include "state/DriveState.h"
 #include "state/UdpState.h"
 

@@ -5,9 +5,9 @@
 #include <QSet>
 #include <QString>
 
-#include "platform/Reporter.h"
 #include "platform/UdpSocket.h"
 #include "platform/Waits.h"
+#include "report/Reporter.h"
 #include "state/Choices.h"
 #include "state/UdpState.h"
 

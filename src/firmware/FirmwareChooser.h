@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/FileDialog.h"
-#include "platform/Reporter.h"
+#include "report/Reporter.h"
 #include "state/Choices.h"
 #include "state/FirmwareState.h"
 

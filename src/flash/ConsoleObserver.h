@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "ProgressDisplay.h"
-#include "platform/SessionObserver.h"
+#include "report/SessionObserver.h"
 
 namespace kestrel::flash {
 

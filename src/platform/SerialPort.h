@@ -8,15 +8,17 @@ namespace kestrel {
 
 // Error numbers a failed opening is classified into; the window's messages are
 // chosen by them.
-namespace CommError {
-inline constexpr int None = 0;
-inline constexpr int InvalidPortNumber = 8002;
-inline constexpr int PortAlreadyOpen = 8005;
-inline constexpr int HardwareNotAvailable = 8010;
-inline constexpr int DeviceNotOpen = 8012;
-inline constexpr int DeviceAlreadyOpen = 8013;
-inline constexpr int Unknown = 8000;
-}  // namespace CommError
+// The numbers are the serial control's own error numbers, kept so that a
+// number seen in a log still means what it always meant.
+enum class CommError : int {
+    None = 0,
+    Unknown = 8000,
+    InvalidPortNumber = 8002,
+    PortAlreadyOpen = 8005,
+    HardwareNotAvailable = 8010,
+    DeviceNotOpen = 8012,
+    DeviceAlreadyOpen = 8013,
+};
 
 // Kind of the last communication event; only "receive" matters to the system.
 namespace CommEvent {
@@ -38,7 +40,7 @@ class SerialPort {
     // Closes the port if open, then opens COM `portNumber` with a settings
     // string such as "9600,N,8,1". Returns CommError::None or the failure's
     // class; the port is open exactly when None is returned.
-    virtual int open(int portNumber, const QString& settings, int handshaking) = 0;
+    virtual CommError open(int portNumber, const QString& settings, int handshaking) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual int portNumber() const = 0;

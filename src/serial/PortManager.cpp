@@ -5,7 +5,7 @@
 
 namespace kestrel {
 
-QString PortManager::openFailureMessage(int error) {
+QString PortManager::openFailureMessage(CommError error) {
     switch (error) {
         case CommError::InvalidPortNumber:
             return QStringLiteral("Invalid Port Number");
@@ -26,7 +26,7 @@ bool PortManager::OpenCommPort(int portNumber, const QString& settings, int hand
     if (port_.isOpen()) {
         port_.close();
     }
-    const int error = port_.open(portNumber, settings, handshaking);
+    const CommError error = port_.open(portNumber, settings, handshaking);
     if (error != CommError::None) {
         report_.showMessage(openFailureMessage(error));
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Reporter.h"
 #include "platform/SerialPort.h"
+#include "report/Reporter.h"
 #include "state/Choices.h"
 #include "state/SerialState.h"
 
@@ -32,7 +32,7 @@ class PortManager {
     void switchToSerialKeepingPort();
 
     // The text shown for a failed opening's error number.
-    static QString openFailureMessage(int error);
+    static QString openFailureMessage(CommError error);
 
   private:
     SerialPort& port_;

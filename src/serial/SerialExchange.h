@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <functional>
 
-#include "platform/Reporter.h"
 #include "platform/SerialPort.h"
 #include "platform/Waits.h"
+#include "report/Reporter.h"
 #include "state/DownloadState.h"
 #include "state/DriveState.h"
 #include "state/FirmwareState.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/Platform.h"
-#include "platform/SessionObserver.h"
+#include "report/SessionObserver.h"
 #include "session/Session.h"
 
 class QMessageBox;

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "Bytes.h"
+#include "SessionProbe.h"
 #include "SimulatedDriveLink.h"
 
 using namespace kestrel;
@@ -22,7 +23,7 @@ struct Rig : TestSession {
     Rig(drivesim::DriveOptions o, const QByteArray& file, bool ethernet)
         : drive(tp, (o.ipAddress = QStringLiteral("127.0.0.1"), o.firmwareFile = file, o)) {
         tp.time.passStep = 5e-6;  // a real event pass costs microseconds
-        tp.serial.setOpenResult(1, 0);
+        tp.serial.setOpenResult(1, CommError::None);
         session.Form_Load();
         if (ethernet) {
             session.editAddress(drive.address());
@@ -125,15 +126,16 @@ class DownloadTest : public QObject {
         drivesim::DriveOptions o;
         o.quietTime = 60.0;  // the drive's end of the image outlasts the waits and resends
         Rig rig(o, firmwareFile(image), true);
-        rig.session.udpChannel().UDP_DCLcommand("B5827", 0);
-        rig.session.dataBlockTransfer().SendStartPacket();
+        SessionProbe(rig.session).udpChannel().UDP_DCLcommand("B5827", 0);
+        SessionProbe(rig.session).dataBlockTransfer().SendStartPacket();
         rig.seen.status.clear();
         QFETCH(Faults, data);
         QFETCH(Faults, acks);
         rig.tp.udp.dataFaults = data;
         rig.tp.udp.ackFaults = acks;
         QFETCH(QByteArray, during);
-        rig.session.udpState().UdpRingRead = rig.session.udpState().UdpRingWrite = 199;
+        SessionProbe(rig.session).udpState().UdpRingRead =
+            SessionProbe(rig.session).udpState().UdpRingWrite = 199;
         rig.tp.time.after(0.0001, [&rig, during] {
             during == "Quit"
                 ? rig.session.Quit_Click()
@@ -143,7 +145,9 @@ class DownloadTest : public QObject {
         int result = 0;  // of the first block that is not delivered
         for (qsizetype at = 0; at < image.size() && result == 0; at += 200) {
             ++rig.session.downloadState().BlockCount;
-            result = int(rig.session.dataBlockTransfer().SendDataBlock(image.mid(at, 200), 199));
+            result = int(SessionProbe(rig.session)
+                             .dataBlockTransfer()
+                             .SendDataBlock(image.mid(at, 200), 199));
         }
         QTEST(result, "result");
         const double took = rig.tp.time.now() - start;
@@ -152,7 +156,7 @@ class DownloadTest : public QObject {
         QTEST(rig.seen.status, "status");
         QTEST(rig.session.downloadState().DataPacketsSent, "sent");
         if (result == 0) {
-            rig.session.waits().WaitMs(60500);  // the drive sees the end of the image
+            SessionProbe(rig.session).waits().WaitMs(60500);  // the drive sees the end of the image
             QVERIFY2(rig.confirmed(), qPrintable(rig.seen.status));
             QCOMPARE(rig.session.downloadState().BlocksDelivered, blocks);
         }
@@ -306,7 +310,8 @@ class DownloadTest : public QObject {
         }
         const QString other = home.filePath(QStringLiteral("Other.E"));
         const std::map<QString, std::function<void()>> inputs = {
-            {"port 2", [&] { rig.tp.serial.setOpenResult(2, 0), rig.session.choosePort(2); }},
+            {"port 2",
+             [&] { rig.tp.serial.setOpenResult(2, CommError::None), rig.session.choosePort(2); }},
             {"port 1", [&] { rig.session.choosePort(1); }},
             {"serial option", [&] { rig.session.chooseLink(Link::Serial); }},
             {"Ethernet option", [&] { rig.session.chooseLink(Link::Ethernet); }},
@@ -353,7 +358,7 @@ class DownloadTest : public QObject {
         rig.session.Delay(ethernet ? 1500 : 0);  // the drive's second of quiet ends the image
         const bool delivered = ethernet ? atLeast < 5 : message == kComplete || message == kFailed;
         QVERIFY2(rig.confirmed() == delivered, qPrintable(rig.drive.transcriptText()));
-        const DownloadOutcome& outcome = rig.session.downloadSequence().lastOutcome();
+        const DownloadOutcome& outcome = SessionProbe(rig.session).lastOutcome();
         QFETCH(int, sent);
         QVERIFY(sent < 0 || (ethernet ? rig.session.downloadState().DataPacketsSent
                                       : outcome.bytesSent) == sent);

@@ -5,6 +5,7 @@
 
 #include "Bytes.h"
 #include "Doubles.h"
+#include "SessionProbe.h"
 #include "ethernet/Datagram.h"
 
 using namespace kestrel;
@@ -21,17 +22,17 @@ const QByteArray kPlaceholderOnly(1, '\0');
 // The session switched to the Ethernet link, with the drive's address typed into txtIP.
 struct EthernetWindow {
     EthernetWindow() {
-        tp.serial.setOpenResult(1, 0);
+        tp.serial.setOpenResult(1, CommError::None);
         session.Form_Load();
         session.editAddress(kDriveIp);
-        session.driveAddress().selectEthernet();
+        SessionProbe(session).driveAddress().selectEthernet();
     }
     // `datagram` reaches the host from `sender`, `delay` seconds from now.
     void arrive(const QByteArray& datagram, double delay, const QString& sender = kDriveIp) {
         tp.time.after(delay,
                       [this, datagram, sender] { tp.udp.receiveFromNetwork(datagram, sender); });
     }
-    UdpState& state() { return session.udpState(); }
+    UdpState& state() { return SessionProbe(session).udpState(); }
 
     TestPlatform tp;
     RecordingObserver seen;
@@ -120,7 +121,8 @@ class EthernetTest : public QObject {
         const double start = w.tp.time.now();
         const long long sleeps = w.tp.time.blockingWaits;
 
-        QCOMPARE(w.session.udpChannel().UDP_DCLcommand(command, static_cast<quint8>(bytesBack)),
+        QCOMPARE(SessionProbe(w.session).udpChannel().UDP_DCLcommand(
+                     command, static_cast<quint8>(bytesBack)),
                  !datagram.isEmpty());
 
         const auto& sent = w.tp.udp.sent();
@@ -138,7 +140,7 @@ class EthernetTest : public QObject {
     // looking at the reader: exactly a ring's worth leaves it looking empty.
     void ring() {
         EthernetWindow w;
-        w.session.udpChannel().aimAtDrive();
+        SessionProbe(w.session).udpChannel().aimAtDrive();
         w.state().UdpRingRead = w.state().UdpRingWrite = 198;
         for (const QByteArray text : {"ab", "", "cde"}) {
             w.arrive(QByteArray("\0\x0F", 2) + text, 0);
@@ -215,7 +217,7 @@ class EthernetTest : public QObject {
                 w.arrive(envelope(DatagramType::Command, reply), 0.001);
             }
         };
-        QCOMPARE(w.session.enetIdentification().CheckDrive(), modelCode != 0);
+        QCOMPARE(SessionProbe(w.session).enetIdentification().CheckDrive(), modelCode != 0);
         QCOMPARE(w.session.identifyOverEthernet().modelCode, modelCode);
         QCOMPARE(w.session.driveState().DriveModelCode, modelCode);
         QTEST(w.seen.drive.revision + ", " + w.seen.drive.model, "shown");

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "Doubles.h"
+#include "SessionProbe.h"
 #include "firmware/FirmwareFolder.h"
 #include "firmware/FirmwareHeader.h"
 
@@ -181,7 +182,7 @@ class TestFirmware : public QObject {
         const auto unset = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
         const QString folder = dir.filePath("Veltrane"), record = folder + "/FirmwareFile.txt";
         testing::TestSession ts;
-        ts.tp.serial.setOpenResult(1, 0);
+        ts.tp.serial.setOpenResult(1, CommError::None);
         ts.session.Form_Load();
         std::vector<bool> enabledThen;  // OpenPrograms, each time a message was shown
         ts.seen.onShow = [&](const auto&) { enabledThen.push_back(ts.seen.actions.openPrograms); };
@@ -202,7 +203,7 @@ class TestFirmware : public QObject {
         const QString first = write(dir.filePath("Früh, v1.E"), "\"2.10\",\"36\"\r\n" + kBody);
         const QString path = write(dir.filePath("chosen.E"), content);
         if (situation == QLatin1String("ethernet")) {
-            ts.session.driveAddress().selectEthernet();
+            SessionProbe(ts.session).driveAddress().selectEthernet();
         }
         QCOMPARE(choose(first), first + "|" + first + "|2.10|QN-J AC|210|36");
         const bool recordLost = situation == QLatin1String("record is a folder");

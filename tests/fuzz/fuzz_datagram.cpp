@@ -2,6 +2,7 @@
 // idle or while a command waits for its reply (what each type does,
 // tests/ethernet pins). Nothing the stranger sends counts.
 #include "FuzzInput.h"
+#include "SessionProbe.h"
 
 using namespace kestrel;
 
@@ -10,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     testing::TestSession t;
     const QString hosts[2] = {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
     t.session.editAddress(hosts[0]);
-    FUZZ_CHECK(t.session.udpChannel().aimAtDrive());
-    const UdpState& s = t.session.udpState();
+    FUZZ_CHECK(SessionProbe(t.session).udpChannel().aimAtDrive());
+    const UdpState& s = SessionProbe(t.session).udpState();
     const QString namedOnce =
         QStringLiteral("Ignored a datagram from 127.0.0.3: the drive is at 127.0.0.2\r\n");
     int driveAcks = 0;
@@ -26,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         [&t, datagram, sender] { t.tp.udp.receiveFromNetwork(datagram, sender); });
         if (control & 0x80) {
             const char command[] = {'C', char(control & 0x3F)};
-            FUZZ_CHECK(
-                t.session.udpChannel().UDP_DCLcommand(QByteArrayView(command, 2), control & 0x0F));
+            FUZZ_CHECK(SessionProbe(t.session).udpChannel().UDP_DCLcommand(
+                QByteArrayView(command, 2), control & 0x0F));
         }
         // Every datagram of this step has arrived before the next begins.
         t.session.Delay(gap * 1000 + 1);

@@ -1,6 +1,7 @@
 // The serial receive path: the drive's bytes in arbitrary chunks at arbitrary
 // times, while the host is idle or waiting for a command's reply.
 #include "FuzzInput.h"
+#include "SessionProbe.h"
 
 using namespace kestrel;
 
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         t.tp.time.after(gap, [&t, chunk] { t.tp.serial.receiveFromDrive(chunk); });
         if (control & 0x80) {
             t.session.serialState().CommandText = QStringLiteral("SV");
-            t.session.serialExchange().SendCommand(true);
+            SessionProbe(t.session).serialExchange().SendCommand(true);
         }
         t.session.Delay(gap * 1000 + 1);
         checkState(t);

@@ -121,7 +121,7 @@ class PlatformTest : public QObject {
         QCOMPARE(comPortDevice(1, store), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(comPortDevice(0, store), QString());
         using E = QSerialPort;
-        const std::tuple<E::SerialPortError, bool, int> rows[] = {
+        const std::tuple<E::SerialPortError, bool, CommError> rows[] = {
             {E::DeviceNotFoundError, false, CommError::InvalidPortNumber},
             {E::PermissionError, false, CommError::PortAlreadyOpen},  // held by another process
             {E::PermissionError, true, CommError::HardwareNotAvailable},

@@ -4,6 +4,7 @@
 
 #include "Bytes.h"
 #include "Doubles.h"
+#include "SessionProbe.h"
 #include "serial/DrivePackets.h"
 
 using namespace kestrel;
@@ -28,7 +29,7 @@ struct Bench : TestSession {
     }
     bool send(const QString& command, bool waitReply) {
         serial().CommandText = command;
-        return session.serialExchange().SendCommand(waitReply);
+        return SessionProbe(session).serialExchange().SendCommand(waitReply);
     }
     SerialState& serial() { return session.serialState(); }
 };
@@ -177,7 +178,8 @@ class SerialExchangeTest : public QObject {
         b.fromDrive(times, pieces);
         const long long passes = b.tp.time.passes;
 
-        b.session.waits().WaitMs(1500);  // only the port's own notices run the handler
+        SessionProbe(b.session).waits().WaitMs(
+            1500);  // only the port's own notices run the handler
 
         const SerialState& s = b.serial();
         QTEST((QStringList{b.seen.drive.revision, b.seen.drive.model,
@@ -203,7 +205,7 @@ class SerialExchangeTest : public QObject {
         Bench b;
         b.tp.serial.receiveFromDrive("OK");
         b.session.Delay(50);
-        b.session.driveAddress().selectEthernet();
+        SessionProbe(b.session).driveAddress().selectEthernet();
         b.session.downloadState().Downloading = true;  // an Ethernet download's waits
         b.session.Delay(500);
         b.session.downloadState().Downloading = false;
@@ -223,7 +225,7 @@ class SerialExchangeTest : public QObject {
             b.tp.serial.receiveFromDrive("\x13");
             b.session.downloadState().Downloading = true;
         });
-        b.session.waits().WaitMs(500);
+        SessionProbe(b.session).waits().WaitMs(500);
         QCOMPARE(b.tp.serial.bytesWaiting(), 1);
         b.tp.serial.receiveFromDrive(bytes({0xFF, 0x07, 49}));
         b.session.Delay(300);

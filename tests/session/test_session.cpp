@@ -5,6 +5,7 @@
 
 #include "Bytes.h"
 #include "Doubles.h"
+#include "SessionProbe.h"
 #include "SimulatedDriveLink.h"
 
 using namespace kestrel;
@@ -19,8 +20,8 @@ QString setting(const TestPlatform& tp, const char* key) {
 // A session whose COM ports 1 and 2 exist, loaded.
 struct Loaded : TestSession {
     Loaded() {
-        tp.serial.setOpenResult(1, 0);
-        tp.serial.setOpenResult(2, 0);
+        tp.serial.setOpenResult(1, CommError::None);
+        tp.serial.setOpenResult(2, CommError::None);
         session.Form_Load();
     }
 };
@@ -47,8 +48,8 @@ class SessionTest : public QObject {
         QFETCH(bool, com1);
         QFETCH(int, bindError);
         TestSession t;
-        t.tp.serial.setOpenResult(1, com1 ? 0 : CommError::InvalidPortNumber);
-        t.tp.serial.setOpenResult(3, 0);
+        t.tp.serial.setOpenResult(1, com1 ? CommError::None : CommError::InvalidPortNumber);
+        t.tp.serial.setOpenResult(3, CommError::None);
         t.tp.udp.setBindResult({bindError, QStringLiteral("Address in use")});
         // The remembered port is saved but never opened at start.
         t.tp.settings.write("KestrelUpdater", "Startup", "CommPort", "3");
@@ -90,7 +91,7 @@ class SessionTest : public QObject {
         QFETCH(int, index);
         QFETCH(int, openError);
         Loaded t;
-        t.tp.serial.setOpenResult(index, openError);
+        t.tp.serial.setOpenResult(index, CommError(openError));
         const size_t opens = t.tp.serial.openings().size();
 
         t.session.choosePort(index);
@@ -181,7 +182,7 @@ class SessionTest : public QObject {
         QCOMPARE(t.seen.endCount, 1);
         t.tp.serial.clearTransmitted();
         t.session.serialState().CommandText = QStringLiteral("SA");
-        QVERIFY(!t.session.serialExchange().SendCommand(true));
+        QVERIFY(!SessionProbe(t.session).serialExchange().SendCommand(true));
         QVERIFY(t.tp.serial.transmitted().isEmpty());
     }
 

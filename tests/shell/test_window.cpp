@@ -42,8 +42,8 @@ class WindowTest : public QObject {
     void init() {
         form_.reset();  // before the platform it uses
         tp_ = std::make_unique<TestPlatform>();
-        tp_->serial.setOpenResult(1, 0);
-        tp_->serial.setOpenResult(2, 0);
+        tp_->serial.setOpenResult(1, CommError::None);
+        tp_->serial.setOpenResult(2, CommError::None);
         form_ = std::make_unique<Mainform>(tp_->platform);
         form_->Form_Load();
         form_->show();

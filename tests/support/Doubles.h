@@ -12,8 +12,8 @@
 #include "SimulatedUdpSocket.h"
 #include "platform/FileDialog.h"
 #include "platform/Platform.h"
-#include "platform/SessionObserver.h"
 #include "platform/SettingsStore.h"
+#include "report/SessionObserver.h"
 #include "session/Session.h"
 
 namespace kestrel::testing {

@@ -23,7 +23,7 @@
 
 namespace kestrel {
 
-int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied) {
+CommError classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied) {
     switch (error) {
         case QSerialPort::NoError:
             return CommError::None;
@@ -100,7 +100,7 @@ QtSerialPort::~QtSerialPort() {
     close();
 }
 
-int QtSerialPort::open(int portNumber, const QString& settings, int handshaking) {
+CommError QtSerialPort::open(int portNumber, const QString& settings, int handshaking) {
     close();
     portNumber_ = portNumber;
     settings_ = settings;
@@ -110,7 +110,7 @@ int QtSerialPort::open(int portNumber, const QString& settings, int handshaking)
     }
     port_.setPortName(path);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const int error = classifyOpenFailure(port_.error(), accessDeniedTo(path));
+        const CommError error = classifyOpenFailure(port_.error(), accessDeniedTo(path));
         port_.clearError();
         if (error == CommError::None || error == CommError::Unknown) {
             // A COM port mapped to /dev/null, a plain file or a folder: there

@@ -11,7 +11,7 @@ namespace kestrel {
 // Pure rule: which of the window's failure classes a failed opening belongs
 // to. `accessDenied` tells a permission refusal from a device held (locked or
 // opened exclusively) by another process, which Qt reports alike.
-int classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
+CommError classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDenied);
 
 // Whether `path` is a terminal device, as every serial port is: /dev/null,
 // a plain file or a folder is not.
@@ -24,7 +24,7 @@ class QtSerialPort final : public SerialPort {
     explicit QtSerialPort(const SettingsStore& settings);
     ~QtSerialPort() override;
 
-    int open(int portNumber, const QString& settings, int handshaking) override;
+    CommError open(int portNumber, const QString& settings, int handshaking) override;
     void close() override;
     bool isOpen() const override { return port_.isOpen(); }
     int portNumber() const override { return portNumber_; }
