@@ -6,6 +6,7 @@
 #include "flash/FlashOptions.h"
 #include "flash/FlashRun.h"
 #include "platform/AppInfo.h"
+#include "station/Station.h"
 
 int main(int argc, char* argv[]) {
     using namespace kestrel::flash;
@@ -29,6 +30,8 @@ int main(int argc, char* argv[]) {
                 << ")\n";
             return int(ExitCode::Done);
         default:
-            return runFlash(*parsed.options, out, err);
+            return parsed.options->station()
+                       ? kestrel::station::runStation(*parsed.options, out, err)
+                       : runFlash(*parsed.options, out, err);
     }
 }

@@ -53,6 +53,11 @@ const ExitCodeText kExitCodes[] = {
     {ExitCode::UnknownModel, "unknown-model",
      "the firmware file is for a model this tool does not know; --allow-unknown-model\n"
      "      loads it anyway"},
+    {ExitCode::SomeDrivesFailed, "some-drives-failed",
+     "station: at least one of several drives did not succeed (each drive's own code\n"
+     "      is in the summary, --json and --record)"},
+    {ExitCode::RecordUnwritable, "record-unwritable",
+     "station: the --record file cannot be written; no drive was touched"},
 };
 
 const char* const kUsage =
@@ -64,6 +69,8 @@ const char* const kUsage =
     "  kestrel-flash --ip ADDRESS --identify [FILE]\n"
     "  kestrel-flash --ip ADDRESS --ping\n"
     "  kestrel-flash --list-ports\n"
+    "  kestrel-flash DRIVE... [--loop] [--record FILE] (FILE | --firmware-dir DIR)\n"
+    "  kestrel-flash DRIVE... --identify [--firmware-dir DIR]\n"
     "  kestrel-flash --help | --version\n"
     "\n"
     "Downloads the firmware FILE into a Kestrel PRO drive on a serial line or over\n"
@@ -77,6 +84,12 @@ const char* const kUsage =
     "\"progress N%\" every 10 %.\n"
     "The window's remembered settings are read (the [Ports] mapping) but never\n"
     "changed.\n"
+    "\n"
+    "A station: --port, --com and --ip may be given several times (DRIVE...), and\n"
+    "every drive named is flashed at once, each exactly as it would be alone. On a\n"
+    "terminal each drive has a line redrawn in place and a table ends the run;\n"
+    "otherwise each line starts with the drive's name; --json prints one object per\n"
+    "event and a summary last.\n"
     "\n"
     "Options:\n"
     "  --port DEVICE     the serial device, e.g. /dev/ttyUSB0 (COM1 stands for it)\n"
@@ -96,6 +109,16 @@ const char* const kUsage =
     "  --simulate        a simulated drive (model 55, revision 1.05) in this process,\n"
     "                    on COM1 or at --ip ADDRESS; without FILE a sample firmware\n"
     "                    file (revision 1.06, 8 KiB) is made in a temporary folder\n"
+    "  --loop            station: keep going; each serial port takes the next unit\n"
+    "                    that powers up, each address the next unit that answers\n"
+    "                    (asked once a second). A unit that already has the file's\n"
+    "                    revision is left alone. Ctrl-C ends the loop once the\n"
+    "                    downloads in flight have ended; a second Ctrl-C stops them\n"
+    "  --firmware-dir DIR  instead of FILE: for each drive the file in DIR of the\n"
+    "                    highest revision that fits it (with --identify: say which)\n"
+    "  --record FILE     append one line per unit run to FILE (.csv or .jsonl): time,\n"
+    "                    drive, model, MAC, revisions, file and SHA-256, bytes,\n"
+    "                    seconds, outcome and exit code; each line flushed to disk\n"
     "  --json            end with one JSON summary object on standard output (the\n"
     "                    status text then goes to standard error): outcome, message,\n"
     "                    drive before and after, file, bytes sent, resends, seconds\n"
@@ -115,55 +138,94 @@ bool ipv4Address(const QString& text) {
     return dotted.match(text).hasMatch() && ValidIP(text);
 }
 
+// The options a drive can be named by may come several times (a station);
+// any other only once.
 QString checkOnce(const QCommandLineParser& parser, FlashOptions&) {
+    static const QStringList repeatable{"port", "com", "ip"};
     for (const QString& name : parser.optionNames()) {
-        if (parser.optionNames().count(name) > 1) {
+        if (!repeatable.contains(name) && parser.optionNames().count(name) > 1) {
             return QStringLiteral("--%1 given more than once").arg(name);
         }
     }
     return QString();
 }
 
-// The link options; the error is set when they do not make one link.
-QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
-    const bool port = parser.isSet(QStringLiteral("port"));
-    const bool com = parser.isSet(QStringLiteral("com"));
-    const bool ip = parser.isSet(QStringLiteral("ip"));
-    if (int(port) + int(com) + int(ip) > 1) {
-        return QStringLiteral("give only one of --port, --com and --ip");
+QString readTarget(const QString& option, const QString& value, FlashOptions::Target& t) {
+    if (option == QLatin1String("port")) {
+        t = {FlashOptions::Where::Device, value, 1, {}};
+        return value.isEmpty() ? QStringLiteral("--port: expected a device such as /dev/ttyUSB0")
+                               : QString();
     }
-    if (o.simulate && (port || com)) {
+    if (option == QLatin1String("com")) {
+        t.where = FlashOptions::Where::Com;
+        return integerIn(value, 1, 8, t.comPort)
+                   ? QString()
+                   : QStringLiteral("--com: expected a port number from 1 to 8, got \"%1\"")
+                         .arg(value);
+    }
+    t = {FlashOptions::Where::Ip, {}, 0, value};
+    return ipv4Address(value)
+               ? QString()
+               : QStringLiteral("--ip: expected an address such as 192.168.0.20, got \"%1\"")
+                     .arg(value);
+}
+
+// Every drive named; the first stands in the single-drive fields.
+QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
+    for (const char* option : {"port", "com", "ip"}) {
+        for (const QString& value : parser.values(QLatin1String(option))) {
+            FlashOptions::Target target;
+            if (const QString error = readTarget(QLatin1String(option), value, target);
+                !error.isEmpty()) {
+                return error;
+            }
+            if (o.targets.contains(target)) {
+                return QStringLiteral("--%1 %2 given twice").arg(QLatin1String(option), value);
+            }
+            o.targets << target;
+        }
+    }
+    const bool serial = parser.isSet(QStringLiteral("port")) || parser.isSet(QStringLiteral("com"));
+    if (o.simulate && serial) {
         return QStringLiteral(
             "--simulate brings its own serial line on COM1: give no --port or --com (--ip "
             "ADDRESS simulates the drive on Ethernet)");
     }
-    if (o.simulate && !ip) {
-        o.where = FlashOptions::Where::Com;
-        o.comPort = 1;
-        return QString();
+    if (o.simulate && o.targets.isEmpty()) {
+        o.targets << FlashOptions::Target{FlashOptions::Where::Com, {}, 1, {}};
     }
-    if (port) {
-        o.where = FlashOptions::Where::Device;
-        o.device = parser.value(QStringLiteral("port"));
-        o.comPort = 1;
-        return o.device.isEmpty() ? QStringLiteral("--port: expected a device such as /dev/ttyUSB0")
-                                  : QString();
+    if (!o.targets.isEmpty()) {
+        const FlashOptions::Target& first = o.targets.first();
+        o.where = first.where;
+        o.device = first.device;
+        o.comPort = first.comPort;
+        o.address = first.address;
     }
-    if (com) {
-        o.where = FlashOptions::Where::Com;
-        const QString text = parser.value(QStringLiteral("com"));
-        return integerIn(text, 1, 8, o.comPort)
-                   ? QString()
-                   : QStringLiteral("--com: expected a port number from 1 to 8, got \"%1\"")
-                         .arg(text);
+    return QString();
+}
+
+// What a station may do: download or identify, each drive on its own.
+QString readStation(const QCommandLineParser& parser, FlashOptions& o) {
+    o.loop = parser.isSet(QStringLiteral("loop"));
+    o.firmwareDir = parser.value(QStringLiteral("firmware-dir"));
+    o.record = parser.value(QStringLiteral("record"));
+    if (parser.isSet(QStringLiteral("firmware-dir")) && o.firmwareDir.isEmpty()) {
+        return QStringLiteral("--firmware-dir: expected a folder");
     }
-    if (ip) {
-        o.where = FlashOptions::Where::Ip;
-        o.address = parser.value(QStringLiteral("ip"));
-        return ipv4Address(o.address)
-                   ? QString()
-                   : QStringLiteral("--ip: expected an address such as 192.168.0.20, got \"%1\"")
-                         .arg(o.address);
+    if (parser.isSet(QStringLiteral("record")) && o.record.isEmpty()) {
+        return QStringLiteral("--record: expected a file ending in .csv or .jsonl");
+    }
+    if (!o.record.isEmpty() && !o.record.endsWith(QLatin1String(".csv")) &&
+        !o.record.endsWith(QLatin1String(".jsonl"))) {
+        return QStringLiteral("--record: the file's name must end in .csv or .jsonl, got \"%1\"")
+            .arg(o.record);
+    }
+    if (!o.firmwareDir.isEmpty() && o.fileGiven) {
+        return QStringLiteral("give either FILE or --firmware-dir DIR, not both");
+    }
+    if (o.station() && o.simulate) {
+        return QStringLiteral("--simulate runs one drive: no --loop, --record, --firmware-dir "
+                              "or several drives");
     }
     return QString();
 }
@@ -194,8 +256,9 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
     const bool linked = o.where != FlashOptions::Where::None;
     if (list) {
         o.action = FlashOptions::Action::ListPorts;
-        return linked || o.fileGiven || o.simulate
-                   ? QStringLiteral("--list-ports takes no port, address, FILE or --simulate")
+        return linked || o.fileGiven || o.simulate || o.station()
+                   ? QStringLiteral("--list-ports takes no port, address, FILE, station option "
+                                    "or --simulate")
                    : QString();
     }
     if (ping) {
@@ -203,11 +266,18 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
         if (o.where != FlashOptions::Where::Ip) {
             return QStringLiteral("--ping asks over Ethernet: give --ip ADDRESS");
         }
+        if (o.station()) {
+            return QStringLiteral("--ping asks one drive: one --ip, no station option");
+        }
         return o.fileGiven ? QStringLiteral("--ping takes no FILE") : QString();
     }
-    if (!identify && !o.fileGiven && !o.simulate) {
+    if (!identify && !o.fileGiven && !o.simulate && o.firmwareDir.isEmpty()) {
         return QStringLiteral(
-            "nothing to do: give a FILE, --identify, --ping, --list-ports or --simulate");
+            "nothing to do: give a FILE, --firmware-dir, --identify, --ping, --list-ports or "
+            "--simulate");
+    }
+    if (identify && o.loop) {
+        return QStringLiteral("--loop downloads: give FILE or --firmware-dir, not --identify");
     }
     o.action = identify ? FlashOptions::Action::Identify : FlashOptions::Action::Download;
     return linked ? QString() : QStringLiteral("give the drive's link: --port, --com or --ip");
@@ -225,6 +295,9 @@ void addOptions(QCommandLineParser& parser) {
         {QStringLiteral("json"), QString()},
         {QStringLiteral("simulate"), QString()},
         {QStringLiteral("allow-unknown-model"), QString()},
+        {QStringLiteral("loop"), QString()},
+        {QStringLiteral("firmware-dir"), QString(), QStringLiteral("dir")},
+        {QStringLiteral("record"), QString(), QStringLiteral("file")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
         {QStringLiteral("version"), QString()},
     });
@@ -254,6 +327,27 @@ QString flashHelpText() {
     return text;
 }
 
+FlashOptions FlashOptions::forTarget(const Target& target) const {
+    FlashOptions one = *this;
+    one.where = target.where;
+    one.device = target.device;
+    one.comPort = target.comPort;
+    one.address = target.address;
+    one.targets = {target};
+    return one;
+}
+
+QString FlashOptions::targetName(const Target& target) {
+    switch (target.where) {
+        case Where::Device:
+            return target.device;
+        case Where::Com:
+            return QStringLiteral("COM%1").arg(target.comPort);
+        default:
+            return target.address;
+    }
+}
+
 ParsedArguments parseFlashArguments(const QStringList& arguments) {
     QCommandLineParser parser;
     addOptions(parser);
@@ -277,7 +371,7 @@ ParsedArguments parseFlashArguments(const QStringList& arguments) {
     o.simulate = parser.isSet(QStringLiteral("simulate"));
     o.allowUnknownModel = parser.isSet(QStringLiteral("allow-unknown-model"));
     using Reader = QString (*)(const QCommandLineParser&, FlashOptions&);
-    for (Reader read : {checkOnce, readLink, readWait, readAction}) {
+    for (Reader read : {checkOnce, readLink, readWait, readStation, readAction}) {
         if (const QString error = read(parser, o); !error.isEmpty()) {
             return {std::nullopt, error};
         }

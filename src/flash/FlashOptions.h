@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <optional>
 
@@ -33,6 +34,10 @@ enum class ExitCode : int {
     PortNotRestored = 20,
     RevisionNotConfirmed = 21,  // serial: saved, but not with the file's revision
     UnknownModel = 22,  // the file's model is in no family row; --allow-unknown-model loads it
+    // A station of several drives: at least one did not end in success (each
+    // drive's own code is in the summary, the JSON and the record).
+    SomeDrivesFailed = 23,
+    RecordUnwritable = 24,  // --record FILE cannot be appended to; no drive was touched
 };
 
 // The word --json reports an exit code by.
@@ -44,6 +49,15 @@ struct FlashOptions {
     // How the drive is named: --port DEVICE, --com N or --ip ADDRESS (not the
     // link the session uses, kestrel::Link, which follows from it).
     enum class Where { None, Device, Com, Ip };
+
+    // One drive as named on the command line.
+    struct Target {
+        Where where = Where::None;
+        QString device;   // --port
+        int comPort = 0;  // --com N, or 1 for --port
+        QString address;  // --ip
+        bool operator==(const Target&) const = default;
+    };
 
     Action action = Action::Help;
     Where where = Where::None;
@@ -58,8 +72,22 @@ struct FlashOptions {
     // --allow-unknown-model: a file whose model number the family table does
     // not hold goes into any drive, as in the window.
     bool allowUnknownModel = false;
+    // Every drive named, in the order --port, --com, --ip; the fields above
+    // name the first, or the one drive a station run is for.
+    QList<Target> targets;
+    bool loop = false;    // --loop: take unit after unit until Ctrl-C
+    QString firmwareDir;  // --firmware-dir: the newest fitting file, per drive
+    QString record;       // --record: one line per unit run, CSV or JSON lines
 
     bool serial() const { return where == Where::Device || where == Where::Com; }
+    // Runs as a station: several drives, a loop, a record or a folder of files.
+    bool station() const {
+        return targets.size() > 1 || loop || !firmwareDir.isEmpty() || !record.isEmpty();
+    }
+    // These options for one of the targets alone.
+    FlashOptions forTarget(const Target& target) const;
+    // How a drive is named in the output: its device, COM port or address.
+    static QString targetName(const Target& target);
 };
 
 // Either options to run or why the arguments were refused.

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <optional>
 
+#include "FirmwareDir.h"
 #include "PortList.h"
 #include "drive/DriveModels.h"
 #include "ethernet/AddressRules.h"
+#include "firmware/FirmwareHeader.h"
 #include "platform/AppInfo.h"
 #include "platform/ComPorts.h"
 #include "platform/SignalWatcher.h"
@@ -24,17 +26,6 @@ namespace {
 
 // How often the wait for a serial drive looks at what the session shows.
 constexpr double kPollMs = 100;
-
-// A terminal has no file dialog; the file comes from the command line.
-class NoFileDialog final : public FileDialog {
-  public:
-    FileDialogResult getOpenFileName(const QString&, const QString&, const QString&) override {
-        return {
-            FileDialogResult::Outcome::Failed,
-            {},
-            QStringLiteral("kestrel-flash has no file dialog: name the FILE on its command line")};
-    }
-};
 
 QString actionName(FlashOptions::Action action) {
     switch (action) {
@@ -195,6 +186,7 @@ bool FlashRun::driveShown() const {
 }
 
 ExitCode FlashRun::identify() {
+    chosenFile_ = options_.file;
     // The window shows and re-opens the dialog's full path; so does this.
     const QString file =
         options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath();
@@ -211,7 +203,51 @@ ExitCode FlashRun::identify() {
                                    drive.description.isEmpty()
                                        ? QString()
                                        : QStringLiteral(" (%1)").arg(drive.description)));
+    if (!options_.firmwareDir.isEmpty()) {
+        return chooseFromFolder();
+    }
     return options_.file.isEmpty() ? ExitCode::Done : judgeFile();
+}
+
+// --firmware-dir: the drive has been identified; its file is the newest one
+// of the folder that fits it.
+ExitCode FlashRun::chooseFromFolder() {
+    const FirmwareChoice choice =
+        chooseFirmware(scanFirmwareDir(options_.firmwareDir),
+                       session_.driveState().DriveModelCode, options_.allowUnknownModel);
+    if (choice.path.isEmpty()) {
+        observer_.printError(QStringLiteral("kestrel-flash: %1 (%2)")
+                                 .arg(choice.refusal, options_.firmwareDir));
+        return ExitCode::FileDoesNotFit;
+    }
+    chosenFile_ = choice.path;
+    observer_.printResult(
+        QStringLiteral("Firmware for this drive: %1, revision %2%3")
+            .arg(QFileInfo(choice.path).fileName(), choice.revision,
+                 choice.ties.isEmpty()
+                     ? QString()
+                     : QStringLiteral(" (as new: %1; the first by name is taken)")
+                           .arg(choice.ties.join(QStringLiteral(", ")))));
+    return ExitCode::Done;
+}
+
+// --loop: a unit that already runs the file's revision is not flashed again
+// (it is most often the unit just flashed, still connected).
+bool FlashRun::driveHasFileRevision() const {
+    const QString shown = session_.report().drive().revision.section(QLatin1Char(' '), 0, 0);
+    const std::optional<int> drive = revisionHundredths(shown);
+    const std::optional<int> file = revisionHundredths(session_.report().file().revision);
+    return drive && file && *drive == *file;
+}
+
+// --record on Ethernet: the drive's MAC, from Ping's answer, before the download.
+void FlashRun::askMac() {
+    observer_.holdMessages(true);
+    const std::optional<PingResult> ping = session_.Ping_Click();
+    observer_.holdMessages(false);
+    if (ping && ping->end == PingResult::End::Answered && ping->answer.size() >= 10) {
+        mac_ = FormatMacId(ping->answer.mid(4, 6));
+    }
 }
 
 // The drive announces itself with its power-up packet, which the session's
@@ -260,8 +296,11 @@ ExitCode FlashRun::identifyEthernet() {
         return ExitCode::Stopped;
     }
     if (!identity.answered) {
-        observer_.printError(
-            QStringLiteral("kestrel-flash: no drive answered at %1").arg(options_.address));
+        // A loop asks again and again until a unit answers: no error each time.
+        if (!options_.loop) {
+            observer_.printError(
+                QStringLiteral("kestrel-flash: no drive answered at %1").arg(options_.address));
+        }
         return ExitCode::NoDrive;
     }
     return ExitCode::Done;
@@ -296,14 +335,34 @@ ExitCode FlashRun::refuseUnknownModel(int model) {
     return ExitCode::UnknownModel;
 }
 
+// A folder of files needs the drive's model before a file can be chosen, and
+// a loop over Ethernet takes a unit only once it answers; a plain download
+// goes straight on, and the download identifies the drive itself.
+ExitCode FlashRun::identifyFirst() {
+    chosenFile_ = options_.file;
+    const bool folder = !options_.firmwareDir.isEmpty();
+    const bool poll = options_.loop && !options_.serial();
+    if (!folder && !poll) {
+        return ExitCode::Done;
+    }
+    const ExitCode found = options_.serial() ? identifySerial() : identifyEthernet();
+    if (found != ExitCode::Done || !folder) {
+        return found;
+    }
+    return chooseFromFolder();
+}
+
 // "Download to Drive..." as the window's button runs it. A file that could
 // not be read is not worth waiting for a drive: the download says why at
 // once, with the same message as in the window. Nor is a file of an unknown
 // model, refused whatever the drive; the download checks that again when it
 // re-reads the file, which may have been replaced during the wait.
 ExitCode FlashRun::download() {
+    if (const ExitCode known = identifyFirst(); known != ExitCode::Done) {
+        return known;
+    }
     const QString file =
-        options_.file.isEmpty() ? QString() : QFileInfo(options_.file).absoluteFilePath();
+        chosenFile_.isEmpty() ? QString() : QFileInfo(chosenFile_).absoluteFilePath();
     const bool loaded = !file.isEmpty() && session_.loadFirmwareFile(file);
     if (session_.ended()) {
         return ExitCode::Stopped;
@@ -319,6 +378,15 @@ ExitCode FlashRun::download() {
         if (found != ExitCode::Done) {
             return found;
         }
+    }
+    if (options_.loop && driveHasFileRevision()) {
+        alreadyCurrent_ = true;
+        observer_.printResult(QStringLiteral("The drive already has revision %1; not flashed again")
+                                  .arg(session_.report().file().revision));
+        return ExitCode::Done;
+    }
+    if (!options_.record.isEmpty() && !options_.serial()) {
+        askMac();
     }
     driveBefore_ = session_.report().drive();
     outcome_ = session_.StartDownload_Click();

@@ -8,9 +8,21 @@
 #include "RunSettings.h"
 #include "SimulatedLink.h"
 #include "platform/Clock.h"
+#include "platform/FileDialog.h"
 #include "session/Session.h"
 
 namespace kestrel::flash {
+
+// A terminal has no file dialog; the file comes from the command line.
+class NoFileDialog final : public FileDialog {
+  public:
+    FileDialogResult getOpenFileName(const QString&, const QString&, const QString&) override {
+        return {
+            FileDialogResult::Outcome::Failed,
+            {},
+            QStringLiteral("kestrel-flash has no file dialog: name the FILE on its command line")};
+    }
+};
 
 // One run of kestrel-flash on a started-up session: it makes the calls that
 // a technician's clicks would make in the window, waits as the window does,
@@ -32,6 +44,12 @@ class FlashRun {
     ExitCode run();
     // The --json object: outcome, link, what was shown.
     QJsonObject summary(ExitCode code) const;
+    // --loop: the unit had the file's revision already and was left alone.
+    bool alreadyCurrent() const { return alreadyCurrent_; }
+    // The drive's MAC as Ping showed it (asked only for --record, Ethernet).
+    const QString& mac() const { return mac_; }
+    // The firmware file downloaded or judged: FILE, or the one --firmware-dir chose.
+    const QString& chosenFile() const { return chosenFile_; }
 
   private:
     ExitCode act();
@@ -42,6 +60,10 @@ class FlashRun {
     // --wait has passed.
     ExitCode waitForSerialDrive(const std::function<bool()>& ready);
     ExitCode download();
+    ExitCode identifyFirst();
+    ExitCode chooseFromFolder();
+    bool driveHasFileRevision() const;
+    void askMac();
     ExitCode downloadEnded(const DownloadOutcome& outcome);
     void downloadSummary(QJsonObject& s) const;
     ExitCode identifyEthernet();
@@ -61,6 +83,9 @@ class FlashRun {
     int fileFits_ = -1;                       // -1: not judged
     std::optional<DownloadOutcome> outcome_;  // once a download has run
     DriveShown driveBefore_;
+    QString chosenFile_;
+    QString mac_;
+    bool alreadyCurrent_ = false;
 };
 
 // The whole program after its arguments were read: the real platform, the

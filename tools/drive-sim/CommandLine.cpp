@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <QHostAddress>
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QRegularExpression>
@@ -69,7 +71,9 @@ const OptionText kOptionTexts[] = {
     {"no-sv-reply", "Do not answer \"SV\".", nullptr},
     {"packet-insert", "Bytes (hex, e.g. 0A) slipped into every packet after its marker.", "hex"},
     {"ignore-bit-rate", "Take every serial byte as sent at the right bit rate.", nullptr},
-    {"port", "UDP port on 127.0.0.1 (default 7775; 0: any free one, see line 2).", "n"},
+    {"port", "UDP port on its address (default 7775; 0: any free one, see line 2).", "n"},
+    {"address", "Loopback address (127.x.y.z) its UDP side listens on (default 127.0.0.1).",
+     "address"},
     {"reply-latency", "Seconds from a datagram to the drive's answer; 0: at once (default 0.0002).",
      "s"},
     {"drop-data", "Fraction of data datagrams lost on the way in (default 0).", "f"},
@@ -261,6 +265,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     // A single timer counts milliseconds in an int: at most about 24 days.
     in.real("timeout", options.timeout, 0.001, 2e6);
     options.printTranscript = in.has("transcript");
+    if (in.has("address")) {
+        options.address = in.text("address");
+        const QHostAddress address(options.address);
+        if (address.protocol() != QAbstractSocket::IPv4Protocol || !address.isLoopback()) {
+            in.fail("address", QStringLiteral("a loopback address such as 127.0.0.2"));
+        }
+    }
     if (!in.error.isEmpty()) {
         result.error = in.error;
         return result;

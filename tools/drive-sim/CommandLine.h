@@ -18,6 +18,9 @@ struct ProgramOptions {
     double linger = 5.0;   // after the verdict, so the host can finish its commands
     double timeout = 0.0;  // 0: run until a signal or "quit" on stdin
     bool printTranscript = false;
+    // The loopback address its UDP side listens on: several simulated drives
+    // of one station each have their own (127.0.0.2, 127.0.0.3, ...).
+    QString address = QStringLiteral("127.0.0.1");
 };
 
 struct CommandLine {

@@ -88,8 +88,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     QUdpSocket udp;
-    if (!udp.bind(QHostAddress::LocalHost, options.drive.udpPort)) {
-        printLine(stderr, QStringLiteral("kestrel-drive-sim: cannot listen on 127.0.0.1:%1: %2")
+    if (!udp.bind(QHostAddress(options.address), options.drive.udpPort)) {
+        printLine(stderr, QStringLiteral("kestrel-drive-sim: cannot listen on %1:%2: %3")
+                              .arg(options.address)
                               .arg(options.drive.udpPort)
                               .arg(udp.errorString()));
         return 2;
@@ -155,6 +156,6 @@ int main(int argc, char* argv[]) {
     }
 
     printLine(stdout, pty.slavePath());
-    printLine(stdout, QStringLiteral("udp 127.0.0.1:%1").arg(udp.localPort()));
+    printLine(stdout, QStringLiteral("udp %1:%2").arg(options.address).arg(udp.localPort()));
     return app.exec();
 }
