@@ -63,8 +63,8 @@ FirmwareChoice chooseFirmware(const QList<FirmwareCandidate>& candidates, int dr
         }
     }
     if (best == nullptr) {
-        choice.refusal = QStringLiteral("no file in the folder fits a drive of model %1")
-                             .arg(driveModel);
+        choice.refusal =
+            QStringLiteral("no file in the folder fits a drive of model %1").arg(driveModel);
         return choice;
     }
     choice.path = best->path;

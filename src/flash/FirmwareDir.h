@@ -9,9 +9,9 @@ namespace kestrel::flash {
 // A firmware file of a folder whose header could be read whole.
 struct FirmwareCandidate {
     QString path;
-    QString revision;        // as the header writes it
-    int hundredths = 0;      // the revision compared by: 1.06 is 106
-    int model = 0;           // the file's model number
+    QString revision;    // as the header writes it
+    int hundredths = 0;  // the revision compared by: 1.06 is 106
+    int model = 0;       // the file's model number
 };
 
 // Every file in `folder` (not its subfolders) with a complete header and a
@@ -20,9 +20,9 @@ struct FirmwareCandidate {
 QList<FirmwareCandidate> scanFirmwareDir(const QString& folder);
 
 struct FirmwareChoice {
-    QString path;       // empty: nothing fits, `refusal` says why
+    QString path;  // empty: nothing fits, `refusal` says why
     QString revision;
-    QStringList ties;   // other files of the same revision that fit as well
+    QStringList ties;  // other files of the same revision that fit as well
     QString refusal;
 };
 

@@ -224,8 +224,9 @@ QString readStation(const QCommandLineParser& parser, FlashOptions& o) {
         return QStringLiteral("give either FILE or --firmware-dir DIR, not both");
     }
     if (o.station() && o.simulate) {
-        return QStringLiteral("--simulate runs one drive: no --loop, --record, --firmware-dir "
-                              "or several drives");
+        return QStringLiteral(
+            "--simulate runs one drive: no --loop, --record, --firmware-dir "
+            "or several drives");
     }
     return QString();
 }
@@ -257,8 +258,9 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
     if (list) {
         o.action = FlashOptions::Action::ListPorts;
         return linked || o.fileGiven || o.simulate || o.station()
-                   ? QStringLiteral("--list-ports takes no port, address, FILE, station option "
-                                    "or --simulate")
+                   ? QStringLiteral(
+                         "--list-ports takes no port, address, FILE, station option "
+                         "or --simulate")
                    : QString();
     }
     if (ping) {

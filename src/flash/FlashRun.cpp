@@ -213,21 +213,20 @@ ExitCode FlashRun::identify() {
 // of the folder that fits it.
 ExitCode FlashRun::chooseFromFolder() {
     const FirmwareChoice choice =
-        chooseFirmware(scanFirmwareDir(options_.firmwareDir),
-                       session_.driveState().DriveModelCode, options_.allowUnknownModel);
+        chooseFirmware(scanFirmwareDir(options_.firmwareDir), session_.driveState().DriveModelCode,
+                       options_.allowUnknownModel);
     if (choice.path.isEmpty()) {
-        observer_.printError(QStringLiteral("kestrel-flash: %1 (%2)")
-                                 .arg(choice.refusal, options_.firmwareDir));
+        observer_.printError(
+            QStringLiteral("kestrel-flash: %1 (%2)").arg(choice.refusal, options_.firmwareDir));
         return ExitCode::FileDoesNotFit;
     }
     chosenFile_ = choice.path;
-    observer_.printResult(
-        QStringLiteral("Firmware for this drive: %1, revision %2%3")
-            .arg(QFileInfo(choice.path).fileName(), choice.revision,
-                 choice.ties.isEmpty()
-                     ? QString()
-                     : QStringLiteral(" (as new: %1; the first by name is taken)")
-                           .arg(choice.ties.join(QStringLiteral(", ")))));
+    observer_.printResult(QStringLiteral("Firmware for this drive: %1, revision %2%3")
+                              .arg(QFileInfo(choice.path).fileName(), choice.revision,
+                                   choice.ties.isEmpty()
+                                       ? QString()
+                                       : QStringLiteral(" (as new: %1; the first by name is taken)")
+                                             .arg(choice.ties.join(QStringLiteral(", ")))));
     return ExitCode::Done;
 }
 

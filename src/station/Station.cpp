@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -74,10 +75,7 @@ class StationObserver final : public SessionObserver {
   public:
     StationObserver(SessionObserver& console, StationBoard& board, int drive)
         : console_(console), board_(board), drive_(drive) {}
-    void statusAppended(const QString& text) override {
-        console_.statusAppended(text);
-        board_.status(drive_, text);
-    }
+    void statusAppended(const QString& text) override { console_.statusAppended(text); }
     void statusCleared() override { console_.statusCleared(); }
     void driveChanged(const DriveShown& drive) override {
         console_.driveChanged(drive);
@@ -209,8 +207,9 @@ bool Station::prepare() {
                            true);
         return false;
     }
-    const bool ethernet = std::any_of(options_.targets.begin(), options_.targets.end(),
-                                      [](const auto& t) { return t.where == FlashOptions::Where::Ip; });
+    const bool ethernet =
+        std::any_of(options_.targets.begin(), options_.targets.end(),
+                    [](const auto& t) { return t.where == FlashOptions::Where::Ip; });
     if (ethernet && hub_.bind(7777).error != 0) {
         board_.stationLine(QStringLiteral("kestrel-flash: UDP port 7777 cannot be bound; another "
                                           "program (the updater's window?) may hold it"),
@@ -282,14 +281,16 @@ void Station::driveLoop(Slot& slot, int index) {
     } while (options_.loop && !ending_);
 }
 
+// The record first: whoever sees a unit's end shown may rely on its line
+// being on the disk.
 void Station::keep(int index, const UnitEnd& end) {
-    board_.unitEnded(index, end.unit);
     QString error;
     if (record_.isOpen() && end.counts && !record_.append(end.unit, &error)) {
         board_.stationLine(QStringLiteral("kestrel-flash: the record %1 could not be written: %2")
                                .arg(options_.record, error),
                            true);
     }
+    board_.unitEnded(index, end.unit);
     std::lock_guard lock(resultsMutex_);
     units_ << end.unit;
     codes_ << end.code;
@@ -357,9 +358,9 @@ UnitEnd Station::runUnit(Slot& slot, int index, bool probe) {
     // In a loop, waiting in vain, or finding the unit already current, is no
     // unit run; a download that began is one, however it ended.
     const bool downloaded = run.summary(code).contains("end");
-    const bool nothingThere = probe || (options_.loop && !downloaded &&
-                                        (code == ExitCode::NoDrive || run.alreadyCurrent() ||
-                                         code == ExitCode::Stopped));
+    const bool nothingThere =
+        probe || (options_.loop && !downloaded &&
+                  (code == ExitCode::NoDrive || run.alreadyCurrent() || code == ExitCode::Stopped));
     return {code, !nothingThere, unit};
 }
 
@@ -367,19 +368,20 @@ QJsonObject Station::unitRecord(const Slot& slot, const flash::FlashRun& run, Ex
                                 const QDateTime& started) const {
     const QJsonObject summary = run.summary(code);
     const QJsonObject before = summary.value("driveBefore").toObject();
-    const QJsonObject after = summary.value("driveAfter").toObject(summary.value("drive").toObject());
+    const QJsonObject after =
+        summary.value("driveAfter").toObject(summary.value("drive").toObject());
     return {
         {"time", started.toString(Qt::ISODateWithMs)},
         {"drive", slot.name},
         {"model", after.value("model").toString()},
         {"mac", run.mac()},
         {"revisionBefore", before.value("revision").toString(after.value("revision").toString())},
-        {"revisionAfter", summary.contains("driveAfter") ? after.value("revision").toString()
-                                                         : QString()},
+        {"revisionAfter",
+         summary.contains("driveAfter") ? after.value("revision").toString() : QString()},
         {"file", QFileInfo(run.chosenFile()).fileName()},
         {"sha256", fileSha256(run.chosenFile())},
         {"bytesSent", summary.value("bytesSent").toInteger()},
-        {"seconds", summary.value("seconds").toDouble()},
+        {"seconds", std::round(summary.value("seconds").toDouble() * 1000) / 1000},
         {"outcome", summary.value("outcome").toString()},
         {"exitCode", int(code)},
     };
@@ -423,7 +425,8 @@ void Station::stopSlot(Slot& slot, bool onlyIfWaiting) {
 // Sleeps without spinning; a signal ends it at once. False when it was ended.
 bool Station::pause(int ms) {
     std::unique_lock lock(pauseMutex_);
-    return !pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return bool(ending_); });
+    return !pauseWake_.wait_for(lock, std::chrono::milliseconds(ms),
+                                [this] { return bool(ending_); });
 }
 
 }  // namespace

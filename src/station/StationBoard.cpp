@@ -24,15 +24,20 @@ StationBoard::StationBoard(StationOutput mode, QTextStream& out, QTextStream& er
                            const QStringList& names)
     : mode_(mode), out_(out), err_(err) {
     for (const QString& name : names) {
-        rows_.push_back({name, {}, {}, {}, -1, -1, QStringLiteral("waiting")});
+        Row row;
+        row.name = name;
+        row.state = QStringLiteral("waiting");
+        rows_.push_back(row);
     }
     sinceDraw_.start();
 }
 
 void StationBoard::unitStarted(int drive) {
     QMutexLocker lock(&mutex_);
-    Row& row = rows_[drive];
-    row = {row.name, {}, {}, {}, -1, -1, QStringLiteral("waiting for a drive")};
+    Row fresh;
+    fresh.name = rows_[drive].name;
+    fresh.state = QStringLiteral("waiting for a drive");
+    rows_[drive] = fresh;
     redraw(false);
 }
 
@@ -48,7 +53,11 @@ void StationBoard::printed(int drive, const QString& line, bool error) {
             (error ? err_ : out_).flush();
             break;
         case StationOutput::Json:
-            if (error) {
+            // Progress has events of its own; a message its console repeats
+            // as an error is one event.
+            if (!error && !text.startsWith(QLatin1String("progress "))) {
+                event(drive, QStringLiteral("status"), {{"text", text}});
+            } else if (error && text != rows_[drive].lastMessage) {
                 event(drive, QStringLiteral("error"), {{"text", text}});
             }
             break;
@@ -58,14 +67,6 @@ void StationBoard::printed(int drive, const QString& line, bool error) {
                 redraw(false);
             }
             break;
-    }
-}
-
-void StationBoard::status(int drive, const QString& text) {
-    QMutexLocker lock(&mutex_);
-    const QString line = oneLine(text);
-    if (mode_ == StationOutput::Json && !line.isEmpty()) {
-        event(drive, QStringLiteral("status"), {{"text", line}});
     }
 }
 
@@ -84,6 +85,9 @@ void StationBoard::driveShown(int drive, const DriveShown& shown) {
 void StationBoard::progress(int drive, qint64 value, qint64 maximum) {
     QMutexLocker lock(&mutex_);
     Row& row = rows_[drive];
+    if (value == 0 && row.percent > 0) {
+        return;  // the clean-up empties the bar; the row keeps how far it got
+    }
     row.percent = maximum > 0 ? int(value * 100 / maximum) : 0;
     const int tenth = row.percent / 10;
     if (mode_ == StationOutput::Json && tenth != row.tenthShown) {
@@ -99,6 +103,7 @@ void StationBoard::message(int drive, const QString& text) {
         event(drive, QStringLiteral("message"), {{"text", text}});
     }
     rows_[drive].state = oneLine(text);
+    rows_[drive].lastMessage = rows_[drive].state;
     redraw(false);
 }
 
@@ -176,7 +181,10 @@ void StationBoard::finish(const QList<QJsonObject>& units, int exitCode, const Q
                     .arg(unit.value("outcome").toString())
                     .arg(unit.value("exitCode").toInt());
     }
-    out_ << QStringLiteral("%1 unit(s): %2 (exit %3)\n").arg(units.size()).arg(outcome).arg(exitCode);
+    out_ << QStringLiteral("%1 unit(s): %2 (exit %3)\n")
+                .arg(units.size())
+                .arg(outcome)
+                .arg(exitCode);
     out_.flush();
 }
 
@@ -189,8 +197,10 @@ void StationBoard::event(int drive, const QString& kind, QJsonObject fields) {
 
 QString StationBoard::rowText(const Row& row) const {
     const int filled = row.percent < 0 ? 0 : row.percent * kBarWidth / 100;
-    const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char(' '));
-    const QString percent = row.percent < 0 ? QStringLiteral("   ") : QStringLiteral("%1%").arg(row.percent, 3);
+    const QString bar =
+        QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char(' '));
+    const QString percent =
+        row.percent < 0 ? QStringLiteral("   ") : QStringLiteral("%1%").arg(row.percent, 3);
     return QStringLiteral("%1 %2 %3 -> %4 [%5] %6  %7")
         .arg(row.name, -18)
         .arg(row.model, -10)
@@ -200,7 +210,8 @@ QString StationBoard::rowText(const Row& row) const {
 }
 
 void StationBoard::redraw(bool force) {
-    if (mode_ != StationOutput::Terminal || (!force && drawn_ && sinceDraw_.elapsed() < kRedrawMs)) {
+    if (mode_ != StationOutput::Terminal ||
+        (!force && drawn_ && sinceDraw_.elapsed() < kRedrawMs)) {
         return;
     }
     if (drawn_) {

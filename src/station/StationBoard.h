@@ -22,9 +22,9 @@ class StationBoard {
     StationBoard(StationOutput mode, QTextStream& out, QTextStream& err, const QStringList& names);
 
     void unitStarted(int drive);
-    // A line kestrel-flash printed for the drive (a result, or an error).
+    // A line kestrel-flash printed for the drive: status text or a result,
+    // or an error.
     void printed(int drive, const QString& line, bool error);
-    void status(int drive, const QString& text);
     void driveShown(int drive, const DriveShown& shown);
     void progress(int drive, qint64 value, qint64 maximum);
     void message(int drive, const QString& text);
@@ -44,6 +44,7 @@ class StationBoard {
         int percent = -1;
         int tenthShown = -1;
         QString state;
+        QString lastMessage;  // its console prints it again as an error line
     };
     void event(int drive, const QString& kind, QJsonObject fields);
     void redraw(bool force);

@@ -30,8 +30,8 @@ QByteArray csvField(const QJsonValue& value) {
 }  // namespace
 
 const QStringList& recordColumns() {
-    static const QStringList columns{"time",           "drive",         "model",  "mac",
-                                     "revisionBefore", "revisionAfter", "file",   "sha256",
+    static const QStringList columns{"time",           "drive",         "model",   "mac",
+                                     "revisionBefore", "revisionAfter", "file",    "sha256",
                                      "bytesSent",      "seconds",       "outcome", "exitCode"};
     return columns;
 }
@@ -65,7 +65,7 @@ bool UnitRecord::open(const QString& path, QString* error) {
         *error = errnoText();
         return false;
     }
-    struct stat status{};
+    struct stat status {};
     if (::fstat(fd_, &status) != 0) {
         *error = errnoText();
         return false;

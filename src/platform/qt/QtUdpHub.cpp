@@ -36,8 +36,8 @@ bool QtUdpHub::sendTo(const QByteArray& datagram, const QString& host, quint16 p
         return false;
     }
     const ssize_t sent =
-        ::sendto(int(socket_.socketDescriptor()), datagram.constData(), size_t(datagram.size()),
-                 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        ::sendto(int(socket_.socketDescriptor()), datagram.constData(), size_t(datagram.size()), 0,
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent != datagram.size()) {
         if (error) {
             *error = QString::fromLocal8Bit(std::strerror(errno));
