@@ -37,6 +37,7 @@ class ConsoleObserver final : public SessionObserver {
     // While held, messages are only kept: the caller prints them as a
     // result (the answer to --ping) or as an error.
     void holdMessages(bool hold) { held_ = hold; }
+    bool messagesHeld() const { return held_; }
     // A line of kestrel-flash's own: a result on `out`, a diagnosis on `err`.
     void printResult(const QString& line);
     void printError(const QString& line);

@@ -73,7 +73,7 @@ class LineDevice final : public QIODevice {
 // run reads) and to the station's board.
 class StationObserver final : public SessionObserver {
   public:
-    StationObserver(SessionObserver& console, StationBoard& board, int drive)
+    StationObserver(flash::ConsoleObserver& console, StationBoard& board, int drive)
         : console_(console), board_(board), drive_(drive) {}
     void statusAppended(const QString& text) override { console_.statusAppended(text); }
     void statusCleared() override { console_.statusCleared(); }
@@ -95,12 +95,16 @@ class StationObserver final : public SessionObserver {
     void titleChanged(const QString& title) override { console_.titleChanged(title); }
     void showMessage(const QString& text, MessageIcon icon) override {
         console_.showMessage(text, icon);
-        board_.message(drive_, text);
+        // A message the run holds back (Ping's answer, asked for the MAC) is
+        // its own business, not the drive's state.
+        if (!console_.messagesHeld()) {
+            board_.message(drive_, text);
+        }
     }
     void sessionEnded() override { console_.sessionEnded(); }
 
   private:
-    SessionObserver& console_;
+    flash::ConsoleObserver& console_;
     StationBoard& board_;
     const int drive_;
 };

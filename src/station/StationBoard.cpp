@@ -77,8 +77,11 @@ void StationBoard::driveShown(int drive, const DriveShown& shown) {
         return;
     }
     row.model = shown.model;
-    // The first drive the unit showed is the revision it came with.
-    (row.before.isEmpty() ? row.before : row.after) = shown.revision;
+    // The first drive the unit showed is the revision it came with; the
+    // revision after is only known once the run has ended.
+    if (row.before.isEmpty()) {
+        row.before = shown.revision;
+    }
     redraw(false);
 }
 
