@@ -257,6 +257,9 @@ ExitCode FlashRun::identifySerial() {
 }
 
 ExitCode FlashRun::waitForSerialDrive(const std::function<bool()>& ready) {
+    if (ready()) {
+        return ExitCode::Done;  // announced already, before a file was chosen for it
+    }
     observer_.printResult(
         QStringLiteral("Waiting up to %1 s for the drive on COM%2 (%3) to power up")
             .arg(options_.waitSeconds)
