@@ -196,6 +196,14 @@ class StationTest : public QObject {
             QCOMPARE(st.sims[0]->hostLines, alone[0]);
             QCOMPARE(st.sims[2]->hostLines, alone[1]);
             QCOMPARE(events(flash.out, "summary").value(0).value("exitCode").toInt(), 23);
+            for (const int failed : {1, 3}) {  // each failure named, for its own drive
+                const auto named = [&](const QJsonObject& o) {
+                    return o.value("drive") == st.names[failed] &&
+                           o.value("text") == "Drive sent back an error code";
+                };
+                const QList<QJsonObject> messages = events(flash.out, "message");
+                QCOMPARE(std::count_if(messages.begin(), messages.end(), named), 1);
+            }
         }
         if (row == 1 || row == 4) {
             QFile record(rec);
