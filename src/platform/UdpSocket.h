@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <deque>
 #include <functional>
 
 namespace kestrel {
@@ -33,5 +34,19 @@ class UdpSocket {
     // Called on the UI thread, from the event loop, when a datagram arrives.
     virtual void setArrivalHandler(std::function<void()> handler) = 0;
 };
+
+// The socket control's arrival event, once per datagram waiting in `arrived`;
+// a handler that leaves a datagram unread is not called again for it here, so
+// the next notice retries it instead of this looping for ever.
+inline void raiseArrivals(const std::deque<ReceivedDatagram>& arrived,
+                          const std::function<void()>& handler) {
+    while (!arrived.empty() && handler) {
+        const std::size_t before = arrived.size();
+        handler();
+        if (arrived.size() == before) {
+            break;
+        }
+    }
+}
 
 }  // namespace kestrel

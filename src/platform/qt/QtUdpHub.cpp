@@ -112,15 +112,7 @@ ReceivedDatagram HubUdpSocket::readDatagram() {
 
 void HubUdpSocket::deliver(ReceivedDatagram datagram) {
     arrived_.push_back(std::move(datagram));
-    // As the socket control: one arrival event per datagram, and a handler
-    // that leaves it unread is not called again for it here.
-    while (!arrived_.empty() && handler_) {
-        const std::size_t before = arrived_.size();
-        handler_();
-        if (arrived_.size() == before) {
-            break;
-        }
-    }
+    raiseArrivals(arrived_, handler_);
 }
 
 }  // namespace kestrel

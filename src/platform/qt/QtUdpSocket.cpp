@@ -75,13 +75,7 @@ void QtUdpSocket::onReadyRead() {
     while (socket_.hasPendingDatagrams()) {
         arrived_.push_back(receive());
     }
-    while (!arrived_.empty() && handler_) {
-        const std::size_t before = arrived_.size();
-        handler_();
-        if (arrived_.size() == before) {
-            break;
-        }
-    }
+    raiseArrivals(arrived_, handler_);
 }
 
 }  // namespace kestrel
