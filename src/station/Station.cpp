@@ -161,7 +161,6 @@ class Station {
     StationBoard board_;
     UnitRecord record_;
     QtUdpHub hub_;
-    QtSettingsStore realSettings_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::mutex resultsMutex_;
     QList<QJsonObject> units_;
@@ -322,7 +321,8 @@ UnitEnd Station::runUnit(Slot& slot, int index, bool probe) {
     });
     QTextStream out(&outLines);
     QTextStream err(&errLines);
-    flash::RunSettings settings(realSettings_);
+    QtSettingsStore realSettings;  // one per thread: it notes its failures in itself
+    flash::RunSettings settings(realSettings);
     QtClock clock;
     QtEventPump pump(clock);
     QtSerialPort serial(settings);
