@@ -1,5 +1,7 @@
 // kestrel-flash: the updater's core from a terminal.
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 #include <cstdio>
 
@@ -18,6 +20,13 @@ int main(int argc, char* argv[]) {
     const ParsedArguments parsed = parseFlashArguments(QCoreApplication::arguments());
     if (!parsed.options) {
         err << "kestrel-flash: " << parsed.error << "\nTry --help.\n";
+        // A script that asked for JSON reads stdout: it gets its object there too.
+        if (QCoreApplication::arguments().contains(QStringLiteral("--json"))) {
+            out << QJsonDocument(QJsonObject{{"exitCode", int(ExitCode::BadArguments)},
+                                             {"outcome", outcomeName(ExitCode::BadArguments)},
+                                             {"error", parsed.error}})
+                       .toJson();
+        }
         return int(ExitCode::BadArguments);
     }
     switch (parsed.options->action) {

@@ -32,6 +32,9 @@ bool UdpChannel::UDP_DCLcommand(QByteArrayView OutString, quint8 BytesBack) {
     if (!sent && !lastSendError_.isEmpty()) {
         return false;
     }
+    report_.trace(QStringLiteral("> %1 (%2 bytes back)")
+                      .arg(QString::fromLatin1(OutString.data(), OutString.size()))
+                      .arg(BytesBack));
     // The reply is stored by Winsock1_DataArrival while events are delivered.
     // The first pass does not block, so a command that expects at most one
     // byte returns after exactly one pass.
@@ -40,6 +43,12 @@ bool UdpChannel::UDP_DCLcommand(QByteArrayView OutString, quint8 BytesBack) {
     while (!replyComplete(BytesBack) && waits_.clock().now() < deadline &&
            !waits_.stopRequested()) {
         waits_.pump().waitForEvents(deadline);
+    }
+    if (BytesBack > 0) {
+        report_.trace(replyComplete(BytesBack)
+                          ? QStringLiteral("< ") +
+                                QString::fromLatin1(state_.UDPReplyData.toHex(' '))
+                          : QStringLiteral("< (no reply)"));
     }
     return sent;
 }

@@ -31,13 +31,25 @@ QString ConsoleObserver::forTerminal(const QString& text, bool& lastWasCr) {
             continue;
         }
         lastWasCr = c == QLatin1Char('\r');
-        out += lastWasCr ? QChar(QLatin1Char('\n')) : c;
+        const ushort u = c.unicode();
+        if (lastWasCr) {
+            out += QLatin1Char('\n');
+        } else if ((u < 0x20 && u != '\n' && u != '\t') || (u >= 0x7F && u <= 0xFF)) {
+            // A terminal would act on it, or show it as something else.
+            out += QStringLiteral("<%1>").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+        } else {
+            out += c;
+        }
     }
     return out;
 }
 
 void ConsoleObserver::statusAppended(const QString& text) {
     status_ += text;
+    if (verbosity_ == Verbosity::Quiet) {
+        return;
+    }
+    endRepeats();
     progress_.interrupt();
     const QString shown = forTerminal(text, statusLastWasCr_);
     out_ << shown;
@@ -48,18 +60,56 @@ void ConsoleObserver::statusAppended(const QString& text) {
 }
 
 void ConsoleObserver::progressChanged(qint64 value, qint64 maximum) {
-    progress_.update(value, maximum);
+    if (verbosity_ != Verbosity::Quiet) {
+        progress_.update(value, maximum);
+    }
 }
 
 void ConsoleObserver::showMessage(const QString& text, MessageIcon icon) {
     messages_ << text;
     icons_ << iconName(icon);
-    if (!held_) {
-        printError(text);
+    if (held_) {
+        return;
     }
+    if (text == lastMessage_) {
+        ++repeats_;
+        return;
+    }
+    printError(text);
+    lastMessage_ = text;
+}
+
+void ConsoleObserver::endRepeats() {
+    if (repeats_ > 0) {
+        err_ << QStringLiteral("(the same message %1 times in all)\n").arg(repeats_ + 1);
+        err_.flush();
+    }
+    repeats_ = 0;
+    lastMessage_.clear();
+}
+
+void ConsoleObserver::sessionEnded() {
+    endRepeats();
+    ended_ = true;
+}
+
+void ConsoleObserver::traced(const QString& line) {
+    if (verbosity_ != Verbosity::Verbose) {
+        return;
+    }
+    endRepeats();
+    progress_.interrupt();
+    QString shown = line;
+    shown.replace(QLatin1Char('\r'), QLatin1String("<0D>"))
+        .replace(QLatin1Char('\n'), QLatin1String("<0A>"));
+    bool lastWasCr = false;
+    err_ << QStringLiteral("[%1 s] ").arg(double(since_.elapsed()) / 1000.0, 8, 'f', 3)
+         << forTerminal(shown, lastWasCr) << '\n';
+    err_.flush();
 }
 
 void ConsoleObserver::printResult(const QString& line) {
+    endRepeats();
     progress_.interrupt();
     bool lastWasCr = false;
     out_ << forTerminal(line, lastWasCr) << '\n';
@@ -68,6 +118,7 @@ void ConsoleObserver::printResult(const QString& line) {
 }
 
 void ConsoleObserver::printError(const QString& line) {
+    endRepeats();
     progress_.interrupt();
     bool lastWasCr = false;
     err_ << forTerminal(line, lastWasCr) << '\n';

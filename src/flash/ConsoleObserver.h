@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
@@ -15,9 +16,16 @@ namespace kestrel::flash {
 // and what the window would show at the end is kept for the summary.
 class ConsoleObserver final : public SessionObserver {
   public:
-    ConsoleObserver(QTextStream& out, QTextStream& err) : out_(out), err_(err), progress_(out) {}
+    // Quiet: only messages, errors and results; verbose: also every command
+    // and reply, with the seconds since the run began.
+    enum class Verbosity { Quiet, Normal, Verbose };
+
+    ConsoleObserver(QTextStream& out, QTextStream& err) : out_(out), err_(err), progress_(out) {
+        since_.start();
+    }
     // A bar redrawn in place instead of a line per tenth.
     void progressOnTerminal(bool terminal) { progress_.setTerminal(terminal); }
+    void setVerbosity(Verbosity verbosity) { verbosity_ = verbosity; }
 
     void statusAppended(const QString& text) override;
     void statusCleared() override {}
@@ -32,7 +40,8 @@ class ConsoleObserver final : public SessionObserver {
     void addressChanged(const QString&) override {}
     void titleChanged(const QString&) override {}
     void showMessage(const QString& text, MessageIcon icon) override;
-    void sessionEnded() override { ended_ = true; }
+    void sessionEnded() override;
+    void traced(const QString& line) override;
 
     // While held, messages are only kept: the caller prints them as a
     // result (the answer to --ping) or as an error.
@@ -51,8 +60,14 @@ class ConsoleObserver final : public SessionObserver {
     // What was shown: drive, file, status log and messages.
     QJsonObject summary() const;
 
-  private:
+    // Text for a terminal: the drive's CR line ends become LF, and what is
+    // not text (control bytes, bytes above 0x7E) is shown as <FF>.
     static QString forTerminal(const QString& text, bool& lastWasCr);
+
+  private:
+    // A message just like the one before is counted, not printed again; the
+    // count follows once something else is printed.
+    void endRepeats();
 
     QTextStream& out_;
     QTextStream& err_;
@@ -65,6 +80,10 @@ class ConsoleObserver final : public SessionObserver {
     ProgressDisplay progress_;
     bool held_ = false;
     bool ended_ = false;
+    Verbosity verbosity_ = Verbosity::Normal;
+    QElapsedTimer since_;
+    QString lastMessage_;
+    int repeats_ = 0;
 };
 
 }  // namespace kestrel::flash

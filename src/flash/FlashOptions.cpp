@@ -92,7 +92,7 @@ const char* const kUsage =
     "event and a summary last.\n"
     "\n"
     "Options:\n"
-    "  --port DEVICE     the serial device, e.g. /dev/ttyUSB0 (COM1 stands for it)\n"
+    "  -p, --port DEVICE the serial device, e.g. /dev/ttyUSB0 (COM1 stands for it)\n"
     "  --com N           COM port N (1-8) as the window maps it: /dev/ttyS<N-1>\n"
     "                    unless [Ports] in the settings maps it elsewhere\n"
     "  --ip ADDRESS      the drive's IPv4 address (UDP, local port 7777)\n"
@@ -100,7 +100,7 @@ const char* const kUsage =
     "  --wait SECONDS    how long to wait for a serial drive to announce itself\n"
     "                    (default 10)\n"
     "  --ping            ask the drive at --ip for its build number and MAC\n"
-    "  --list-ports      COM1..COM8 with their devices, and the serial devices\n"
+    "  -l, --list-ports  COM1..COM8 with their devices, and the serial devices\n"
     "                    found, with whether you may open them\n"
     "  --allow-unknown-model\n"
     "                    load FILE also when its model number is one this tool does\n"
@@ -122,8 +122,11 @@ const char* const kUsage =
     "  --json            end with one JSON summary object on standard output (the\n"
     "                    status text then goes to standard error): outcome, message,\n"
     "                    drive before and after, file, bytes sent, resends, seconds\n"
+    "  -q, --quiet       only messages, errors and results: no status text, no progress\n"
+    "  -v, --verbose     also every command sent to the drive and its reply, with the\n"
+    "                    seconds since the start, on standard error\n"
     "  -h, --help        this text\n"
-    "  --version         the version\n"
+    "  -V, --version     the version\n"
     "\n"
     "Exit codes:\n";
 
@@ -141,7 +144,7 @@ bool ipv4Address(const QString& text) {
 // The options a drive can be named by may come several times (a station);
 // any other only once.
 QString checkOnce(const QCommandLineParser& parser, FlashOptions&) {
-    static const QStringList repeatable{"port", "com", "ip"};
+    static const QStringList repeatable{"p", "port", "com", "ip"};
     for (const QString& name : parser.optionNames()) {
         if (!repeatable.contains(name) && parser.optionNames().count(name) > 1) {
             return QStringLiteral("--%1 given more than once").arg(name);
@@ -173,6 +176,7 @@ QString readTarget(const QString& option, const QString& value, FlashOptions::Ta
 // Every drive named; the first stands in the single-drive fields.
 QString readLink(const QCommandLineParser& parser, FlashOptions& o) {
     for (const char* option : {"port", "com", "ip"}) {
+        // QCommandLineParser gives -p's values under either name.
         for (const QString& value : parser.values(QLatin1String(option))) {
             FlashOptions::Target target;
             if (const QString error = readTarget(QLatin1String(option), value, target);
@@ -287,13 +291,15 @@ QString readAction(const QCommandLineParser& parser, FlashOptions& o) {
 
 void addOptions(QCommandLineParser& parser) {
     parser.addOptions({
-        {QStringLiteral("port"), QString(), QStringLiteral("device")},
+        {{QStringLiteral("p"), QStringLiteral("port")}, QString(), QStringLiteral("device")},
         {QStringLiteral("com"), QString(), QStringLiteral("n")},
         {QStringLiteral("ip"), QString(), QStringLiteral("address")},
         {QStringLiteral("wait"), QString(), QStringLiteral("seconds")},
         {QStringLiteral("identify"), QString()},
         {QStringLiteral("ping"), QString()},
-        {QStringLiteral("list-ports"), QString()},
+        {{QStringLiteral("l"), QStringLiteral("list-ports")}, QString()},
+        {{QStringLiteral("q"), QStringLiteral("quiet")}, QString()},
+        {{QStringLiteral("v"), QStringLiteral("verbose")}, QString()},
         {QStringLiteral("json"), QString()},
         {QStringLiteral("simulate"), QString()},
         {QStringLiteral("allow-unknown-model"), QString()},
@@ -301,7 +307,7 @@ void addOptions(QCommandLineParser& parser) {
         {QStringLiteral("firmware-dir"), QString(), QStringLiteral("dir")},
         {QStringLiteral("record"), QString(), QStringLiteral("file")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
-        {QStringLiteral("version"), QString()},
+        {{QStringLiteral("V"), QStringLiteral("version")}, QString()},
     });
 }
 
@@ -372,6 +378,11 @@ ParsedArguments parseFlashArguments(const QStringList& arguments) {
     o.json = parser.isSet(QStringLiteral("json"));
     o.simulate = parser.isSet(QStringLiteral("simulate"));
     o.allowUnknownModel = parser.isSet(QStringLiteral("allow-unknown-model"));
+    o.quiet = parser.isSet(QStringLiteral("quiet"));
+    o.verbose = parser.isSet(QStringLiteral("verbose"));
+    if (o.quiet && o.verbose) {
+        return {std::nullopt, QStringLiteral("give either --quiet or --verbose")};
+    }
     using Reader = QString (*)(const QCommandLineParser&, FlashOptions&);
     for (Reader read : {checkOnce, readLink, readWait, readStation, readAction}) {
         if (const QString error = read(parser, o); !error.isEmpty()) {

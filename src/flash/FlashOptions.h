@@ -72,6 +72,8 @@ struct FlashOptions {
     // --allow-unknown-model: a file whose model number the family table does
     // not hold goes into any drive, as in the window.
     bool allowUnknownModel = false;
+    bool quiet = false;    // only messages, errors and results
+    bool verbose = false;  // also every command and reply, with times
     // Every drive named, in the order --port, --com, --ip; the fields above
     // name the first, or the one drive a station run is for.
     QList<Target> targets;

@@ -396,6 +396,15 @@ ExitCode FlashRun::download() {
 }
 
 ExitCode FlashRun::downloadEnded(const DownloadOutcome& outcome) {
+    if (outcome.bytesSent > 0) {
+        observer_.printResult(
+            QStringLiteral("%1 of %2 image bytes sent in %3 s (%4 bytes/s overall)")
+                .arg(outcome.bytesSent)
+                .arg(outcome.imageBytes)
+                .arg(outcome.seconds, 0, 'f', 2)
+                .arg(outcome.seconds > 0 ? qRound64(double(outcome.bytesSent) / outcome.seconds)
+                                         : 0));
+    }
     if (outcome.end == DownloadEnd::Stopped) {
         // Whoever stopped it must know whether the drive can still be used.
         observer_.printError(
@@ -522,6 +531,14 @@ bool simulatedFirmware(FlashOptions& options, QTemporaryDir& folder, QByteArray&
 
 }  // namespace
 
+ConsoleObserver::Verbosity verbosityOf(const FlashOptions& options) {
+    if (options.quiet) {
+        return ConsoleObserver::Verbosity::Quiet;
+    }
+    return options.verbose ? ConsoleObserver::Verbosity::Verbose
+                           : ConsoleObserver::Verbosity::Normal;
+}
+
 int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err) {
     QtSettingsStore realSettings;
     RunSettings settings(realSettings);
@@ -559,6 +576,7 @@ int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err) {
     QTextStream& status = options.json ? err : out;
     ConsoleObserver observer(status, err);
     observer.progressOnTerminal(::isatty(options.json ? STDERR_FILENO : STDOUT_FILENO) == 1);
+    observer.setVerbosity(verbosityOf(options));
     Session session(platform, observer);
     SignalWatcher signalWatcher([&session] { session.Quit_Click(); });
 

@@ -88,6 +88,8 @@ class FlashRun {
     bool alreadyCurrent_ = false;
 };
 
+ConsoleObserver::Verbosity verbosityOf(const FlashOptions& options);
+
 // The whole program after its arguments were read: the real platform, the
 // session and the run. Returns the exit code.
 int runFlash(const FlashOptions& options, QTextStream& out, QTextStream& err);

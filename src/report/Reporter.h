@@ -14,6 +14,7 @@ class Reporter {
 
     void appendStatus(const QString& text) { observer_.statusAppended(text); }
     void clearStatus() { observer_.statusCleared(); }
+    void trace(const QString& line) { observer_.traced(line); }
 
     const DriveShown& drive() const { return drive_; }
     void setDriveRevision(const QString& text);

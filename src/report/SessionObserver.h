@@ -76,6 +76,10 @@ class SessionObserver {
     // The session has shut down (port closed, settings saved): the front
     // end should end the program.
     virtual void sessionEnded() = 0;
+
+    // A command sent to the drive or its reply, as it went over the wire;
+    // for a front end that can show it (the window does not).
+    virtual void traced(const QString& line) { (void)line; }
 };
 
 }  // namespace kestrel

@@ -38,6 +38,7 @@ bool SerialExchange::SendCommand(bool WaitReply) {
     serial_.RxBuffer.clear();
     serial_.packetPending = false;
     port_.write(line);
+    report_.trace(QStringLiteral("> ") + serial_.CommandText);
     if (!WaitReply) {
         return true;
     }
@@ -50,6 +51,7 @@ bool SerialExchange::SendCommand(bool WaitReply) {
         const QByteArray read = port_.read(1);
         reply += read;
         if (packetOverdue()) {
+            report_.trace(QStringLiteral("< (no reply) ") + QString::fromLatin1(reply));
             report_.appendStatus(QStringLiteral("Comm Port Timeout sending command\r\n"));
             return false;
         }
@@ -60,6 +62,7 @@ bool SerialExchange::SendCommand(bool WaitReply) {
                                clock_.now());
         }
     }
+    report_.trace(QStringLiteral("< ") + QString::fromLatin1(reply));
     if (!IsRejectedReply(reply)) {
         serial_.RxBuffer = reply;
     }

@@ -330,6 +330,10 @@ UnitEnd Station::runUnit(Slot& slot, int index, bool probe) {
     flash::NoFileDialog fileDialog;
     Platform platform{clock, pump, serial, udp, fileDialog, settings};
     flash::ConsoleObserver console(out, err);
+    // Traces would only crowd a board or the JSON events: lines only.
+    if (outputFor(options_) == StationOutput::Lines || options_.quiet) {
+        console.setVerbosity(flash::verbosityOf(options_));
+    }
     StationObserver tee(console, board_, index);
     Session session(platform, probe ? static_cast<SessionObserver&>(console) : tee);
     QObject context;

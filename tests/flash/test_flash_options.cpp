@@ -25,6 +25,9 @@ class FlashOptionsTest : public QObject {
             {"--ip 255.255.255.255 --ping --json", "1 3 0 255.255.255.255 10  1 0 1 0"},
             {"--ip 1.2.3.4 a.E --allow-unknown-model", "3 3 0 1.2.3.4 10 a.E 0 1 1 0"},
             {"--list-ports", "2 0 0  10  0 0 0 0"},
+            {"-l -V", "5 0 0  10  0 0 0 0"},  // the peers' short forms
+            {"-p /dev/a -p /dev/b -q a.E", "3 1 1 /dev/a 10 a.E 0 0 2 1"},
+            {"-p /dev/a -q -v a.E", "either --quiet or --verbose"},
             {"--ping --help", "4 0 0  10  0 0 0 0"},
             {"--com 0 --identify", "--com: expected a port number from 1 to 8, got \"0\""},
             {"--com 9 --identify", "--com: expected a port number from 1 to 8, got \"9\""},

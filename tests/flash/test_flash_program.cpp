@@ -57,7 +57,7 @@ const struct Row {
     {e, "--quiet-time 5", "SIGINT at 100%", 1, "", "left in its boot loader"},
     {"--com 9 --identify", "", "", 2, "", "Try --help."},
     {"--port /nonexistent/tty --identify", "", "", 3, "",
-     "Invalid Port Number\nInvalid Port Number\n"
+     "Invalid Port Number\n(the same message 2 times in all)\n"
      "kestrel-flash: COM1 (/nonexistent/tty) does not exist"},
     {"--port QUIET --identify", "", "deny", 3, "", "sudo adduser $USER dialout"},
     {"--ip 127.0.0.1 --ping", "", "hold7777", 3, "", "Winsock error[10048] occured"},

@@ -1,6 +1,7 @@
 // A kestrel-flash run in process, on simulated time with the in-process
 // drive: the serial port closing under the download, which no drive process
-// can make happen, ends the run with its own exit code.
+// can make happen, ends the run with its own exit code; what --verbose shows
+// of it, and how the drive's bytes reach a terminal.
 #include <QtTest>
 
 #include "Doubles.h"
@@ -27,8 +28,9 @@ class FlashRunTest : public QObject {
         Session session(tp.platform, observer);
         RunSettings settings(tp.settings);
         const ParsedArguments parsed =
-            parseFlashArguments({"kestrel-flash", "--com", "1", dir.filePath("small.E")});
+            parseFlashArguments({"kestrel-flash", "--com", "1", "-v", dir.filePath("small.E")});
         QVERIFY(parsed.options);
+        observer.setVerbosity(verbosityOf(*parsed.options));
         tp.time.at(1.0, [&] { drive.powerUp(); });
         int blocksAtClose = 0;
         std::function<void()> closeInTransfer = [&] {
@@ -44,9 +46,33 @@ class FlashRunTest : public QObject {
         FlashRun run(*parsed.options, session, observer, settings, tp.time);
         QCOMPARE(run.run(), ExitCode::PortNotOpen);
         QCOMPARE(blocksAtClose, 3);
-        QCOMPARE(errText, "Comm Port Not Open\n");
+        // Every command, with the seconds since the start, before the message.
+        static const QRegularExpression traced(
+            "^(\\[ +\\d+\\.\\d{3} s\\] > (QT|S|q|B5827)\n){4}Comm Port Not Open\n$");
+        QVERIFY2(traced.match(errText).hasMatch(), qPrintable(errText));
         QVERIFY2(outText.contains("progress 10%") && !outText.contains("progress 100%"),
                  qPrintable(outText));
+        QVERIFY2(outText.contains("sent in"), qPrintable(outText));  // the rate, though it failed
+    }
+
+    // The drive's bytes as a terminal gets them: its CR ends a line, what is
+    // not text is shown escaped, and a CR LF pair is one line end even when
+    // split across two pieces.
+    void bytesForATerminal() {
+        const char* const rows[][2] = {
+            {"OK\r", "OK\n"},
+            {"a\r\nb\tc\n", "a\nb\tc\n"},
+            {"\x1b[2J\x07", "<1B>[2J<07>"},
+            {"\x7f\xff\xe9", "<7F><FF><E9>"},
+        };
+        for (const auto& [in, expected] : rows) {
+            bool lastWasCr = false;
+            QCOMPARE(ConsoleObserver::forTerminal(QString::fromLatin1(in), lastWasCr),
+                     QString(expected));
+        }
+        bool lastWasCr = false;
+        ConsoleObserver::forTerminal("x\r", lastWasCr);
+        QCOMPARE(ConsoleObserver::forTerminal("\ny", lastWasCr), QString("y"));
     }
 };
 
