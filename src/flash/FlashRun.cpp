@@ -14,6 +14,7 @@
 #include "firmware/FirmwareHeader.h"
 #include "platform/AppInfo.h"
 #include "platform/ComPorts.h"
+#include "platform/SerialAdapters.h"
 #include "platform/SignalWatcher.h"
 #include "platform/qt/QtEventPump.h"
 #include "platform/qt/QtSerialPort.h"
@@ -151,7 +152,15 @@ ExitCode FlashRun::start() {
     // remembered), in RunSettings, which keeps them for this run and never
     // writes them to the window's settings file.
     if (options_.where == FlashOptions::Where::Device) {
-        settings_.write(app, QStringLiteral("Ports"), QStringLiteral("COM1"), options_.device);
+        // usb:SERIAL is found here, so that a missing or ambiguous adapter is
+        // named as such rather than as a port that does not open.
+        const PortName port = resolvePortName(options_.device, sysfsRoot(), devRoot());
+        if (!port.error.isEmpty()) {
+            observer_.printError(
+                QStringLiteral("kestrel-flash: --port %1: %2").arg(options_.device, port.error));
+            return ExitCode::PortUnusable;
+        }
+        settings_.write(app, QStringLiteral("Ports"), QStringLiteral("COM1"), port.device);
     } else if (options_.where == FlashOptions::Where::Ip) {
         settings_.write(app, QStringLiteral("Startup"), QStringLiteral("IPaddress"),
                         options_.address);

@@ -5,6 +5,7 @@
 #include <QSerialPortInfo>
 
 #include "platform/ComPorts.h"
+#include "platform/SerialAdapters.h"
 #include "platform/qt/QtSerialPort.h"
 #include "serial/PortAccess.h"
 
@@ -38,14 +39,55 @@ QString accessKey(PortAccess access) {
     return QString();
 }
 
-QString describe(const QSerialPortInfo& info) {
+// The serial devices the system knows, and the USB adapters sysfs shows
+// (the same, on a real machine), each once, with what sysfs says of it.
+QList<SerialAdapter> serialDevices() {
+    QList<SerialAdapter> devices;
+    QStringList seen;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        SerialAdapter a = describeSerialDevice(sysfsRoot(), devRoot(), info.portName());
+        a.device = info.systemLocation();
+        a.manufacturer = a.manufacturer.isEmpty() ? info.manufacturer() : a.manufacturer;
+        a.product = a.product.isEmpty() ? info.description() : a.product;
+        devices << a;
+        seen << info.portName();
+    }
+    for (const SerialAdapter& a : usbSerialAdapters(sysfsRoot(), devRoot())) {
+        if (!seen.contains(QFileInfo(a.device).fileName())) {
+            devices << a;
+        }
+    }
+    return devices;
+}
+
+QString describe(const SerialAdapter& a) {
     QStringList parts;
-    for (const QString& part : {info.description(), info.manufacturer()}) {
-        if (!part.isEmpty()) {
+    for (const QString& part : {a.product, a.manufacturer}) {
+        if (!part.isEmpty() && !parts.contains(part)) {
             parts << part;
         }
     }
     return parts.join(QStringLiteral(", "));
+}
+
+// What tells two adapters apart, and the stable ways to name one.
+QString adapterLines(const SerialAdapter& a) {
+    QString lines;
+    if (a.isUsb()) {
+        lines += QStringLiteral("      usb %1:%2, serial number %3, driver %4\n")
+                     .arg(a.vendorId, a.productId,
+                          a.serialNumber.isEmpty() ? QStringLiteral("none") : a.serialNumber,
+                          a.driver.isEmpty() ? QStringLiteral("unknown") : a.driver);
+    } else if (!a.driver.isEmpty()) {
+        lines += QStringLiteral("      driver %1\n").arg(a.driver);
+    }
+    if (!a.byId.isEmpty()) {
+        lines += QStringLiteral("      %1\n").arg(a.byId);
+    }
+    if (!a.serialNumber.isEmpty()) {
+        lines += QStringLiteral("      --port usb:%1\n").arg(a.serialNumber);
+    }
+    return lines;
 }
 
 }  // namespace
@@ -78,13 +120,12 @@ QString portListText(const SettingsStore& settings) {
                     .arg(accessText(portAccess(device)));
     }
     text += QStringLiteral("Serial devices found:\n");
-    const auto found = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : found) {
-        const QString line =
-            QStringLiteral("  %1  %2  %3")
-                .arg(info.systemLocation(), -16)
-                .arg(accessText(portAccess(info.systemLocation())), describe(info));
-        text += line.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
+    const QList<SerialAdapter> found = serialDevices();
+    for (const SerialAdapter& a : found) {
+        const QString line = QStringLiteral("  %1  %2  %3")
+                                 .arg(a.device, -16)
+                                 .arg(accessText(portAccess(a.device)), describe(a));
+        text += line.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n') + adapterLines(a);
     }
     if (found.isEmpty()) {
         text += QStringLiteral("  none\n");
@@ -104,11 +145,16 @@ QJsonObject portListJson(const SettingsStore& settings) {
                                {"access", accessKey(portAccess(device))}});
     }
     QJsonArray devices;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        devices.append(QJsonObject{{"device", info.systemLocation()},
-                                   {"description", info.description()},
-                                   {"manufacturer", info.manufacturer()},
-                                   {"access", accessKey(portAccess(info.systemLocation()))}});
+    for (const SerialAdapter& a : serialDevices()) {
+        devices.append(QJsonObject{{"device", a.device},
+                                   {"description", a.product},
+                                   {"manufacturer", a.manufacturer},
+                                   {"vendorId", a.vendorId},
+                                   {"productId", a.productId},
+                                   {"serialNumber", a.serialNumber},
+                                   {"driver", a.driver},
+                                   {"byId", a.byId},
+                                   {"access", accessKey(portAccess(a.device))}});
     }
     return {{"comPorts", com}, {"devices", devices}};
 }
