@@ -92,8 +92,16 @@ QString adapterLines(const SerialAdapter& a) {
 
 }  // namespace
 
-QString portAdvice(int comPort, const QString& device) {
-    const QString port = QStringLiteral("COM%1 (%2)").arg(comPort).arg(device);
+QString portAdvice(int comPort, const QString& mapped) {
+    // A [Ports] entry may name an adapter by its serial number.
+    const PortName name = resolvePortName(mapped, sysfsRoot(), devRoot());
+    if (!name.error.isEmpty()) {
+        return QStringLiteral("COM%1 (%2): %3").arg(comPort).arg(mapped, name.error);
+    }
+    const QString& device = name.device;
+    const QString port = device == mapped
+                             ? QStringLiteral("COM%1 (%2)").arg(comPort).arg(device)
+                             : QStringLiteral("COM%1 (%2, %3)").arg(comPort).arg(mapped, device);
     switch (portAccess(device)) {
         case PortAccess::Missing:
             return QStringLiteral("%1 does not exist; --list-ports shows the devices found")

@@ -116,10 +116,15 @@ QString lowLatencyNotice(const QString& sysRoot, const QString& ttyName,
         sysRoot + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device");
     const QString driver =
         QFileInfo(QFileInfo(device + QStringLiteral("/driver")).canonicalFilePath()).fileName();
+    if (driver.isEmpty()) {
+        return QString();  // a pseudo-terminal: no driver to ask, nothing held back
+    }
+    // Harmless where a driver makes nothing of it; only ftdi_sio is known to
+    // hold bytes for a timer that the flag shortens.
+    askLowLatency();
     if (driver != QLatin1String("ftdi_sio")) {
         return QString();
     }
-    askLowLatency();
     const QString timer = attribute(device, QStringLiteral("latency_timer"));
     if (timer.isEmpty() || timer.toInt() <= 1) {
         return QString();

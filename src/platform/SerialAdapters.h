@@ -45,12 +45,13 @@ PortName resolvePortName(const QString& name, const QString& sysRoot, const QStr
 QString sysfsRoot();
 QString devRoot();
 
-// An FTDI adapter holds received bytes up to its latency timer (16 ms by
-// default, about 180 bytes at 115200 bit/s), so the drive's XOFF reaches the
-// host that late. After asking the driver for low latency (`askLowLatency`,
-// the serial driver's ASYNC_LOW_LATENCY flag, which ftdi_sio turns into a 1 ms
-// timer): a status line when the timer is still above 1 ms, with how to lower
-// it; empty otherwise. Drivers without such a timer are not asked.
+// Asks the driver of a real serial device for low latency (`askLowLatency`:
+// the serial driver's ASYNC_LOW_LATENCY flag, which a user may set). An FTDI
+// adapter holds received bytes up to its latency timer (16 ms by default,
+// about 180 bytes at 115200 bit/s), so the drive's XOFF would reach the host
+// that late; ftdi_sio turns the flag into a 1 ms timer. Returns a status line
+// when the timer is still above 1 ms afterwards, with how to lower it; empty
+// otherwise (other drivers have no such timer to report).
 QString lowLatencyNotice(const QString& sysRoot, const QString& ttyName,
                          const std::function<bool()>& askLowLatency);
 

@@ -41,6 +41,9 @@ class SerialPort {
     // string such as "9600,N,8,1". Returns CommError::None or the failure's
     // class; the port is open exactly when None is returned.
     virtual CommError open(int portNumber, const QString& settings, int handshaking) = 0;
+    // A line for the status log about the port just opened (an adapter that
+    // will hold the drive's replies back, say); empty when there is none.
+    virtual QString openNotice() const { return {}; }
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual int portNumber() const = 0;

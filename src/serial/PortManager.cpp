@@ -37,6 +37,11 @@ bool PortManager::OpenCommPort(int portNumber, const QString& settings, int hand
         accessHintShown_ = true;
         report_.appendStatus(portAccessHint() + QStringLiteral("\r\n"));
     }
+    // Said once, however often the same port is chosen again.
+    if (const QString notice = port_.openNotice(); !notice.isEmpty() && notice != noticeShown_) {
+        noticeShown_ = notice;
+        report_.appendStatus(notice + QStringLiteral("\r\n"));
+    }
     return port_.isOpen();
 }
 

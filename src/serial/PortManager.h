@@ -42,6 +42,7 @@ class PortManager {
     Choices& choices_;
     SerialState& state_;
     bool accessHintShown_ = false;
+    QString noticeShown_;
 };
 
 }  // namespace kestrel

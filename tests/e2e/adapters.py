@@ -66,5 +66,13 @@ with tempfile.TemporaryDirectory() as root:
         result = run(flash, root, "--port", port, "--identify", "--wait", "0.2")
         if result.returncode != 3 or said not in result.stderr:
             problems.append(f"--port {port}: exit {result.returncode}, {result.stderr!r}")
+    # The window's [Ports] takes the same form.
+    os.makedirs(os.path.join(root, "cfg/KestrelUpdater"))
+    with open(os.path.join(root, "cfg/KestrelUpdater/KestrelUpdater.conf"), "w") as f:
+        f.write("[Ports]\nCOM2=usb:A10K3XQZ\n")
+    result = run(flash, root, "--com", "2", "--identify", "--wait", "0.2")
+    said = f"COM2 (usb:A10K3XQZ, {root}/dev/ttyUSB0) is not a serial port"
+    if result.returncode != 3 or said not in result.stderr:
+        problems.append(f"[Ports] COM2=usb:A10K3XQZ: exit {result.returncode}, {result.stderr!r}")
 print("\n".join(problems) or "adapters told apart and found by serial number")
 sys.exit(1 if problems else 0)

@@ -27,7 +27,8 @@ class BadEnvironmentTest : public QObject {
         // The window maps COM1 onto the same port and shows the same boxes.
         QTest::newRow("--port /dev/null")
             << QStringList{KESTREL_FLASH_PATH, "--port", "/dev/null", "--identify"} << "" << 3
-            << "Invalid Port Number\nInvalid Port Number\nkestrel-flash: COM1 (/dev/null) is not "
+            << "Invalid Port Number\n(the same message 2 times in all)\nkestrel-flash: COM1 "
+               "(/dev/null) is not "
                "a serial port (not a terminal device)";
     }
     void programs() {

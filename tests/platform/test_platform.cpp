@@ -7,8 +7,10 @@
 #include <unistd.h>
 #include <QtTest>
 
+#include "Bytes.h"
 #include "Doubles.h"
 #include "platform/ComPorts.h"
+#include "platform/SerialAdapters.h"
 #include "platform/SerialSettings.h"
 #include "platform/Waits.h"
 #include "platform/qt/QtSerialPort.h"
@@ -135,6 +137,35 @@ class PlatformTest : public QObject {
             {4, false}, {135, false}, {136, true}, {143, true}, {144, false}};
         for (const auto& [deviceMajor, paced] : majors) {
             QCOMPARE(isPseudoTerminalMajor(deviceMajor), paced);
+        }
+    }
+
+    // The low-latency request on open, on a made-up sysfs: every real driver
+    // is asked; only an FTDI timer still above 1 ms afterwards is reported.
+    void asksForLowLatency() {
+        const std::tuple<const char*, const char*, const char*> rows[] = {
+            // driver ("" for a pty), its latency_timer after the request, the line
+            {"ftdi_sio", "16", "holds received bytes up to 16 ms (its latency timer)"},
+            {"ftdi_sio", "1", ""},
+            {"cp210x", "", ""},
+            {"", "", ""},
+        };
+        for (const auto& [driver, timer, notice] : rows) {
+            QTemporaryDir sys;
+            const QString device = sys.filePath("class/tty/ttyUSB0/device");
+            QVERIFY(QDir().mkpath(device) && QDir().mkpath(sys.filePath("drivers/") + driver));
+            if (*driver) {
+                QVERIFY(QFile::link(sys.filePath("drivers/") + driver, device + "/driver"));
+            }
+            QVERIFY(!*timer || writeFile(device + "/latency_timer", timer));
+            int asked = 0;
+            const QString line =
+                lowLatencyNotice(sys.path(), "ttyUSB0", [&] { return ++asked, false; });
+            QCOMPARE(asked, *driver ? 1 : 0);
+            QVERIFY2(*notice ? line.contains(notice) && line.contains("/sys/bus/usb-serial/devices/"
+                                                                      "ttyUSB0/latency_timer")
+                             : line.isEmpty(),
+                     qPrintable(line));
         }
     }
 

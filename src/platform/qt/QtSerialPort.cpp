@@ -8,8 +8,12 @@
 #include <cmath>
 
 #include "../ComPorts.h"
+#include "../SerialAdapters.h"
 #include "../SerialSettings.h"
 
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -64,6 +68,28 @@ bool isTerminalDevice(const QString& path) {
 
 namespace {
 
+// The device a [Ports] entry names: usb:SERIAL is the adapter with that serial
+// number (none when there is not exactly one), a by-id or other link is the
+// device it points to, so that its lock file is the one every name shares.
+QString deviceBehind(const QString& mapped) {
+    const QString device = resolvePortName(mapped, sysfsRoot(), devRoot()).device;
+    const QString real = QFileInfo(device).canonicalFilePath();
+    return real.isEmpty() ? device : real;
+}
+
+bool askLowLatency([[maybe_unused]] qintptr fd) {
+#ifdef Q_OS_LINUX
+    serial_struct line{};
+    if (::ioctl(int(fd), TIOCGSERIAL, &line) != 0) {
+        return false;
+    }
+    line.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(int(fd), TIOCSSERIAL, &line) == 0;
+#else
+    return false;
+#endif
+}
+
 bool accessDeniedTo(const QString& path) {
 #ifdef Q_OS_UNIX
     const QByteArray native = QFileInfo(path).absoluteFilePath().toLocal8Bit();
@@ -104,7 +130,7 @@ CommError QtSerialPort::open(int portNumber, const QString& settings, int handsh
     close();
     portNumber_ = portNumber;
     settings_ = settings;
-    const QString path = comPortDevice(portNumber, store_);
+    const QString path = deviceBehind(comPortDevice(portNumber, store_));
     if (path.isEmpty()) {
         return CommError::InvalidPortNumber;
     }
@@ -121,6 +147,8 @@ CommError QtSerialPort::open(int portNumber, const QString& settings, int handsh
     }
     applySettings(settings);
     setHandshaking(handshaking);
+    notice_ = lowLatencyNotice(sysfsRoot(), QFileInfo(path).fileName(),
+                               [this] { return askLowLatency(port_.handle()); });
     pacing_.restart(pacingFor(port_.handle()));
     return CommError::None;
 }

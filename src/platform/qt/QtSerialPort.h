@@ -25,6 +25,7 @@ class QtSerialPort final : public SerialPort {
     ~QtSerialPort() override;
 
     CommError open(int portNumber, const QString& settings, int handshaking) override;
+    QString openNotice() const override { return notice_; }
     void close() override;
     bool isOpen() const override { return port_.isOpen(); }
     int portNumber() const override { return portNumber_; }
@@ -62,6 +63,7 @@ class QtSerialPort final : public SerialPort {
     bool notifyPosted_ = false;
     WritePacing pacing_;
     std::function<void()> handler_;
+    QString notice_;
 };
 
 }  // namespace kestrel
