@@ -121,11 +121,17 @@ QString portAdvice(int comPort, const QString& mapped) {
 QString portListText(const SettingsStore& settings) {
     QString text = QStringLiteral("COM ports as the updater maps them:\n");
     for (int n = 1; n <= kComPorts; ++n) {
-        const QString device = comPortDevice(n, settings);
+        const QString mapped = comPortDevice(n, settings);
+        const PortName name = resolvePortName(mapped, sysfsRoot(), devRoot());
+        const QString shown = name.device == mapped ? mapped
+                              : name.device.isEmpty()
+                                  ? mapped
+                                  : QStringLiteral("%1 (%2)").arg(mapped, name.device);
         text += QStringLiteral("  COM%1  %2  %3\n")
                     .arg(n)
-                    .arg(device, -16)
-                    .arg(accessText(portAccess(device)));
+                    .arg(shown, -16)
+                    .arg(name.error.isEmpty() ? accessText(portAccess(name.device))
+                                              : name.error.section(QLatin1Char(';'), 0, 0));
     }
     text += QStringLiteral("Serial devices found:\n");
     const QList<SerialAdapter> found = serialDevices();
@@ -147,10 +153,12 @@ QString portListText(const SettingsStore& settings) {
 QJsonObject portListJson(const SettingsStore& settings) {
     QJsonArray com;
     for (int n = 1; n <= kComPorts; ++n) {
-        const QString device = comPortDevice(n, settings);
+        const QString mapped = comPortDevice(n, settings);
+        const PortName name = resolvePortName(mapped, sysfsRoot(), devRoot());
         com.append(QJsonObject{{"port", QStringLiteral("COM%1").arg(n)},
-                               {"device", device},
-                               {"access", accessKey(portAccess(device))}});
+                               {"device", mapped},
+                               {"resolved", name.device},
+                               {"access", accessKey(portAccess(name.device))}});
     }
     QJsonArray devices;
     for (const SerialAdapter& a : serialDevices()) {
