@@ -56,6 +56,7 @@ const struct Row {
     // All the image sent; the drive has not been told to keep it.
     {e, "--quiet-time 5", "SIGINT at 100%", 1, "", "left in its boot loader"},
     {"--com 9 --identify", "", "", 2, "", "Try --help."},
+    {"--com 9 --identify --json", "", "", 2, "\"outcome\": \"bad-arguments\"", "Try --help."},
     {"--port /nonexistent/tty --identify", "", "", 3, "",
      "Invalid Port Number\n(the same message 2 times in all)\n"
      "kestrel-flash: COM1 (/nonexistent/tty) does not exist"},

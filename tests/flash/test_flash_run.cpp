@@ -73,6 +73,19 @@ class FlashRunTest : public QObject {
         bool lastWasCr = false;
         ConsoleObserver::forTerminal("x\r", lastWasCr);
         QCOMPARE(ConsoleObserver::forTerminal("\ny", lastWasCr), QString("y"));
+
+        // --quiet: the status text and the progress go, messages and results stay.
+        QString outText, errText;
+        QTextStream out(&outText), err(&errText);
+        ConsoleObserver quiet(out, err);
+        quiet.setVerbosity(ConsoleObserver::Verbosity::Quiet);
+        quiet.statusAppended("Download Firmware command Sent\r\n");
+        quiet.progressChanged(50, 100);
+        quiet.traced("> QT");
+        quiet.showMessage("Drive sent back an error code", MessageIcon::None);
+        quiet.printResult("done");
+        QCOMPARE(outText, QString("done\n"));
+        QCOMPARE(errText, QString("Drive sent back an error code\n"));
     }
 };
 
