@@ -19,6 +19,7 @@
 #include "StationBoard.h"
 #include "UnitRecord.h"
 #include "flash/FlashRun.h"
+#include "platform/SerialAdapters.h"
 #include "platform/SignalWatcher.h"
 #include "platform/qt/QtEventPump.h"
 #include "platform/qt/QtSerialPort.h"
@@ -154,10 +155,9 @@ class Station {
     void onSignal();
     void stopSlot(Slot& slot, bool onlyIfWaiting);
     bool pause(int ms);
+    static bool deviceThere(const Slot& slot);
 
     const FlashOptions& options_;
-    QTextStream& out_;
-    QTextStream& err_;
     StationBoard board_;
     UnitRecord record_;
     QtUdpHub hub_;
@@ -188,10 +188,7 @@ QStringList namesOf(const FlashOptions& options) {
 }
 
 Station::Station(const FlashOptions& options, QTextStream& out, QTextStream& err)
-    : options_(options),
-      out_(out),
-      err_(err),
-      board_(outputFor(options), out, err, namesOf(options)) {
+    : options_(options), board_(outputFor(options), out, err, namesOf(options)) {
     for (const FlashOptions::Target& target : options.targets) {
         auto slot = std::make_unique<Slot>();
         slot->target = target;
@@ -263,7 +260,17 @@ int Station::run() {
 void Station::driveLoop(Slot& slot, int index) {
     const bool ethernet = slot.target.where == FlashOptions::Where::Ip;
     bool unitThere = false;  // a loop over Ethernet: the last unit has not left yet
+    bool deviceGone = false;
     do {
+        if (options_.loop && !deviceThere(slot)) {
+            // An adapter unplugged between units: wait for it, said once.
+            if (!std::exchange(deviceGone, true)) {
+                board_.printed(index, QStringLiteral("waiting for the device to appear"), false);
+            }
+            pause(kPollGapMs);
+            continue;
+        }
+        deviceGone = false;
         if (unitThere) {
             // The same unit still answers: it is taken again only once it has
             // left and a unit answers anew.
@@ -282,6 +289,14 @@ void Station::driveLoop(Slot& slot, int index) {
             pause(kPollGapMs);
         }
     } while (options_.loop && !ending_);
+}
+
+bool Station::deviceThere(const Slot& slot) {
+    if (slot.target.where != FlashOptions::Where::Device) {
+        return true;
+    }
+    const PortName port = resolvePortName(slot.target.device, sysfsRoot(), devRoot());
+    return !port.device.isEmpty() && QFileInfo::exists(port.device);
 }
 
 // The record first: whoever sees a unit's end shown may rely on its line
@@ -368,7 +383,8 @@ UnitEnd Station::runUnit(Slot& slot, int index, bool probe) {
     const bool downloaded = run.summary(code).contains("end");
     const bool nothingThere =
         probe || (options_.loop && !downloaded &&
-                  (code == ExitCode::NoDrive || run.alreadyCurrent() || code == ExitCode::Stopped));
+                  (code == ExitCode::NoDrive || run.alreadyCurrent() || code == ExitCode::Stopped ||
+                   code == ExitCode::PortUnusable));
     return {code, !nothingThere, unit};
 }
 
