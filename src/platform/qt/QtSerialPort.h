@@ -17,6 +17,12 @@ CommError classifyOpenFailure(QSerialPort::SerialPortError error, bool accessDen
 // a plain file or a folder is not.
 bool isTerminalDevice(const QString& path);
 
+// How the transfer reads the output count of the device at `path` (through
+// symbolic links such as /dev/serial/by-id/...), by its driver in
+// `sysfsRoot`.
+OutputPolicy outputPolicyOf(const QString& path,
+                            const QString& sysfsRoot = QStringLiteral("/sys"));
+
 // MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
 // caller that polls the port without pumping events still sees its bytes.
 class QtSerialPort final : public SerialPort {
@@ -40,6 +46,7 @@ class QtSerialPort final : public SerialPort {
     int bytesQueuedForOutput() override;
     void waitForOutputDrained(double seconds) override;
     int lastEvent() const override { return lastEvent_; }
+    OutputPolicy outputPolicy() const override { return policy_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }
@@ -52,6 +59,8 @@ class QtSerialPort final : public SerialPort {
     void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;
     bool applySettings(const QString& settings);
+    double characterTime() const;
+    void letHiddenBytesOut();
 
     const SettingsStore& store_;
     QSerialPort port_;
@@ -61,6 +70,8 @@ class QtSerialPort final : public SerialPort {
     bool pulling_ = false;
     bool notifyPosted_ = false;
     WritePacing pacing_;
+    bool pseudoTerminal_ = false;  // reports no output queue at all
+    OutputPolicy policy_;          // by the driver behind the device
     std::function<void()> handler_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include "../PortDriver.h"
+
 namespace kestrel {
 
 // Whether a serial port's writes wait for an emulated line, and the emulated
@@ -20,9 +22,11 @@ class WritePacing {
   public:
     enum class Kind { None, LineRate };  // None: a real line paces its writer
 
-    // At every opening: the device's kind, on an idle line.
-    void restart(Kind kind) {
+    // At every opening: the device's kind, on an idle line, and how many
+    // bytes besides the one on the line a write may leave ahead of it.
+    void restart(Kind kind, int window = 0) {
         kind_ = kind;
+        window_ = window;
         lineFreeAt_ = 0.0;
     }
     bool paced() const { return kind_ == Kind::LineRate; }
@@ -38,6 +42,7 @@ class WritePacing {
 
   private:
     Kind kind_ = Kind::None;
+    int window_ = 0;
     double characterTime_ = 0.0;
     double lineFreeAt_ = 0.0;  // monotonic seconds: the emulated line is idle
 };
