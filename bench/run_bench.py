@@ -180,6 +180,7 @@ def serial_run(b, label, host_command, firmware_file, extra_sim=(), env=None):
     spread = f"median {counts[len(counts) // 2]}, 90th pct {counts[len(counts) * 9 // 10]}" \
         if counts else "no XON"
     return {"seconds": seconds, "cpu": cpu, "after_xoff": field(verdict, "after-xoff", int),
+            "written_after_xoff": field(verdict, "written-after-xoff", int),
             "spread": spread,
             "xoffs": field(verdict, "xoffs", int), "transcript": sim.transcript,
             "first": first, "overruns": field(verdict, "overruns", int)}
@@ -210,7 +211,10 @@ def serial_rows(b, directory):
             f"{line['cpu'] / line['seconds'] * 100:.1f} %"
         rows.append((f"serial 64 KiB, {name}", f"{line['seconds']:.3f} s",
                      f"{line['seconds'] / floor:.3f} x floor ({floor:.3f} s)", f"cpu {cpu}",
-                     f"after XOFF max {drive['after_xoff']} ({drive['spread']}; {drive['xoffs']} XOFFs, "
+                     f"after XOFF max {drive['after_xoff']} ({drive['spread']}; "
+                     + ("" if drive["written_after_xoff"] is None or name == "cat" else
+                        f"written after it: max {drive['written_after_xoff']}; ")
+                     + f"{drive['xoffs']} XOFFs, "
                      f"{drive['overruns']} overruns"
                      + ("" if name == "cat" else f", {drive['seconds']:.2f} s drive-bound") + ")"))
     return rows, runs

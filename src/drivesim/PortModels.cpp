@@ -228,7 +228,7 @@ void PtyBridge::hostWrote(const QByteArray& bytes) {
     // The host's pacing on a pty: a write returns once its last byte has
     // started on the emulated line.
     const double hold =
-        paceWrite(paceFreeAt_, bytes.size(), time_.now(), characterTime_, paceWindow);
+        paceWrite(paceFreeAt_, bytes.size(), time_.now(), characterTime_, paceWindow, paceResume);
     for (char byte : bytes) {
         later(roundTrip_ / 2, [this, byte] { transmit(byte); });
     }

@@ -177,8 +177,10 @@ class PtyBridge final : public PortModel {
     void hostWrote(const QByteArray& bytes) override;
     int outputCount() const override { return 0; }
     void fromDrive(char byte) override;
-    // Bytes besides the one on the line the host's pacing lets it run ahead.
+    // Bytes besides the one on the line the host's pacing lets it run ahead,
+    // and how few once it has had to wait (as on a pty: WritePacing).
     int paceWindow = 0;
+    int paceResume = 0;
 
   private:
     double roundTrip_;

@@ -158,7 +158,8 @@ void SimulatedSerialPort::write(const QByteArray& bytes) {
         // As the real port paces a writer that may run ahead of the line.
         const double hold =
             policy_.writeAhead > 0 ? paceWrite(pacedLineFreeAt_, bytes.size(), time_.now(),
-                                               characterTime(), policy_.writeAhead)
+                                               characterTime(), policy_.writeAhead,
+                                               policy_.writeAhead)
                                    : 0.0;
         if (hold > 0) {
             ++model_->writerHolds;

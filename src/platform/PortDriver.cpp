@@ -76,13 +76,17 @@ double drainSleep(int count, double characterTime, double limit, const OutputPol
 }
 
 double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime,
-                 int window) {
+                 int window, int resume) {
     if (!(characterTime > 0)) {
         return 0.0;
     }
     lineFreeAt = std::max(lineFreeAt, now) + static_cast<double>(bytes) * characterTime;
     const double wait = lineFreeAt - (window + 1) * characterTime - now;
-    return wait > 0 && wait <= kLongestPace ? wait : 0.0;
+    if (!(wait > 0 && wait <= kLongestPace)) {
+        return 0.0;
+    }
+    return std::clamp(lineFreeAt - (std::min(resume, window) + 1) * characterTime - now, wait,
+                      kLongestPace);
 }
 
 double hiddenBytesTime(const OutputPolicy& policy, double characterTime) {

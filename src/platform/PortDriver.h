@@ -49,11 +49,12 @@ double drainSleep(int count, double characterTime, double limit, const OutputPol
 
 // A writer that paces itself at the line rate, `window` bytes ahead of the
 // line: `lineFreeAt` (monotonic seconds) moves on by the `bytes` handed over
-// at `now`, and the result is how long the writer waits so that no more than
-// the byte on the line and `window` others are ahead of it; 0 when it need
-// not, or when the wait would be too long to hold the window up.
+// at `now`, and the result is how long the writer waits once more than the
+// byte on the line and `window` others are ahead of it: until only `resume`
+// others are (so that it sleeps once for several bytes), 2 ms at most; 0 when
+// it need not wait, or when the wait would be too long to hold the window up.
 double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime,
-                 int window);
+                 int window, int resume);
 
 // How long a change of bit rate waits, once the count is 0, for the bytes
 // the count does not show to leave.

@@ -131,8 +131,12 @@ CommError QtSerialPort::open(int portNumber, const QString& settings, int handsh
     // so that its adapter's buffer, which no count shows, stays short.
     const WritePacing::Kind kind = pacingFor(port_.handle());
     pseudoTerminal_ = kind == WritePacing::Kind::LineRate;
-    pacing_.restart(policy_.writeAhead > 0 ? WritePacing::Kind::LineRate : kind,
-                    policy_.writeAhead);
+    if (pseudoTerminal_) {
+        pacing_.restart(kind, kPtyWindow, kPtyResume);
+    } else {
+        pacing_.restart(policy_.writeAhead > 0 ? WritePacing::Kind::LineRate : kind,
+                        policy_.writeAhead, policy_.writeAhead);
+    }
     return CommError::None;
 }
 

@@ -31,7 +31,7 @@ double monotonicSeconds() {
 }  // namespace
 
 double WritePacing::holdAfterWrite(qsizetype bytes, double now) {
-    return paced() ? paceWrite(lineFreeAt_, bytes, now, characterTime_, window_) : 0.0;
+    return paced() ? paceWrite(lineFreeAt_, bytes, now, characterTime_, window_, resume_) : 0.0;
 }
 
 void WritePacing::afterWrite(qsizetype bytes) {
