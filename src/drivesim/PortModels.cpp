@@ -179,7 +179,7 @@ void UsbSerialAdapter::dropQueued() {
 
 void UsbSerialAdapter::fromDrive(char byte) {
     if (swallowedByKernel(byte)) {
-        if (outputPolicyFor(chip_.driver).chipXonXoff) {
+        if (chip_.pausesOnXoff) {
             pauseTransmitter(byte == kXoff);  // the chip's own flow control
         }
         return;
@@ -245,7 +245,5 @@ void PtyBridge::fromDrive(char byte) {
         }
     });
 }
-
-
 
 }  // namespace kestrel::drivesim

@@ -118,9 +118,10 @@ class UsbSerialAdapter final : public PortModel {
   public:
     struct Chip {
         QString driver;
-        double frame = 1e-3;          // 1 ms full speed, 125 us high speed
+        double frame = 1e-3;  // 1 ms full speed, 125 us high speed
         double receiveLatency = 1e-3;
-        int buffer = 256;             // the chip's transmit buffer
+        int buffer = 256;           // the chip's transmit buffer
+        bool pausesOnXoff = false;  // with IXON set (FTDI, CP210x, PL2303)
     };
     UsbSerialAdapter(HostScheduler& time, Chip chip) : PortModel(time), chip_(std::move(chip)) {}
     QString name() const override;

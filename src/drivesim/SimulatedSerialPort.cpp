@@ -18,7 +18,7 @@ void SimulatedSerialPort::setModel(PortModel* model) {
                 }
                 sentToDrive(byte, settings);
             },
-                        [this](const QByteArray& bytes) { arrived(bytes); });
+            [this](const QByteArray& bytes) { arrived(bytes); });
         model_->setCharacterTime(characterTime());
     }
 }
@@ -156,11 +156,10 @@ void SimulatedSerialPort::write(const QByteArray& bytes) {
         writtenUnder_.insert(writtenUnder_.end(), bytes.size(), settings_);
         model_->hostWrote(bytes);
         // As the real port paces a writer that may run ahead of the line.
-        const double hold =
-            policy_.writeAhead > 0 ? paceWrite(pacedLineFreeAt_, bytes.size(), time_.now(),
-                                               characterTime(), policy_.writeAhead,
-                                               policy_.writeAhead)
-                                   : 0.0;
+        const double hold = policy_.writeAhead > 0
+                                ? paceWrite(pacedLineFreeAt_, bytes.size(), time_.now(),
+                                            characterTime(), policy_.writeAhead, policy_.writeAhead)
+                                : 0.0;
         if (hold > 0) {
             ++model_->writerHolds;
             time_.runUntil(time_.now() + hold, [] { return false; });

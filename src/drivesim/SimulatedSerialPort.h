@@ -106,7 +106,8 @@ class SimulatedSerialPort final : public SerialPort {
     int queued_ = 0;
     double lineFreeAt_ = 0.0;
     double pacedLineFreeAt_ = 0.0;
-    std::deque<QString> writtenUnder_;  // the settings of each byte the model holds  // the line as a writer that paces itself reckons it
+    std::deque<QString> writtenUnder_;  // the settings of each byte the model holds  // the line as
+                                        // a writer that paces itself reckons it
     int generation_ = 0;
     int lastEvent_ = CommEvent::None;
     bool noticePending_ = false;

@@ -56,7 +56,7 @@ struct Verdict {
     // a line rate emulated (a pty), what the emulated line still held then
     // was written before, and is the emulation's, not the host's reaction.
     int mostWrittenAfterXoff = 0;
-    int hostBitRate = 0;         // the host's bit rate when the image began (0: unknown)
+    int hostBitRate = 0;  // the host's bit rate when the image began (0: unknown)
     bool errorSent = false;
     bool stopped = false;
 

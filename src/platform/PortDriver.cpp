@@ -56,8 +56,8 @@ QString ttyDriver(const QString& sysfsRoot, const QString& ttyName) {
     if (ttyName.isEmpty() || ttyName.contains(QLatin1Char('/'))) {
         return {};
     }
-    const QFileInfo link(QDir(sysfsRoot).filePath(
-        QStringLiteral("class/tty/%1/device/driver").arg(ttyName)));
+    const QFileInfo link(
+        QDir(sysfsRoot).filePath(QStringLiteral("class/tty/%1/device/driver").arg(ttyName)));
     const QString target = link.symLinkTarget();
     return target.isEmpty() ? QString() : QFileInfo(target).fileName();
 }
@@ -75,8 +75,8 @@ double drainSleep(int count, double characterTime, double limit, const OutputPol
     return std::min({limit, std::max(beyond * characterTime / 2, 20e-6), 0.002});
 }
 
-double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime,
-                 int window, int resume) {
+double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime, int window,
+                 int resume) {
     if (!(characterTime > 0)) {
         return 0.0;
     }

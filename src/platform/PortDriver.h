@@ -53,8 +53,8 @@ double drainSleep(int count, double characterTime, double limit, const OutputPol
 // byte on the line and `window` others are ahead of it: until only `resume`
 // others are (so that it sleeps once for several bytes), 2 ms at most; 0 when
 // it need not wait, or when the wait would be too long to hold the window up.
-double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime,
-                 int window, int resume);
+double paceWrite(double& lineFreeAt, qsizetype bytes, double now, double characterTime, int window,
+                 int resume);
 
 // How long a change of bit rate waits, once the count is 0, for the bytes
 // the count does not show to leave.

@@ -61,7 +61,7 @@ struct Rig : TestSession {
             model = std::make_unique<drivesim::CdcAcmDevice>(tp.time);
         } else if (!driver.isEmpty()) {
             model = std::make_unique<UsbSerialAdapter>(
-                tp.time, UsbSerialAdapter::Chip{driver, 1e-3, 16e-3, 256});
+                tp.time, UsbSerialAdapter::Chip{driver, 1e-3, 16e-3, 256, driver == "ftdi_sio"});
         }
         tp.serial.setModel(model.get());
         tp.serial.setOutputPolicy(model ? model->driverPolicy() : OutputPolicy{});

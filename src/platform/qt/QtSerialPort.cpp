@@ -292,8 +292,7 @@ int QtSerialPort::bytesQueuedForOutput() {
 }
 
 void QtSerialPort::waitForOutputDrained(double seconds) {
-    if (const double sleep =
-            drainSleep(bytesQueuedForOutput(), characterTime(), seconds, policy_);
+    if (const double sleep = drainSleep(bytesQueuedForOutput(), characterTime(), seconds, policy_);
         sleep > 0) {
         sleepPrecisely(sleep);
     }

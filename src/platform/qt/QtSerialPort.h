@@ -20,8 +20,7 @@ bool isTerminalDevice(const QString& path);
 // How the transfer reads the output count of the device at `path` (through
 // symbolic links such as /dev/serial/by-id/...), by its driver in
 // `sysfsRoot`.
-OutputPolicy outputPolicyOf(const QString& path,
-                            const QString& sysfsRoot = QStringLiteral("/sys"));
+OutputPolicy outputPolicyOf(const QString& path, const QString& sysfsRoot = QStringLiteral("/sys"));
 
 // MSComm1 on QSerialPort. Reads pull from the device without waiting, so a
 // caller that polls the port without pumping events still sees its bytes.
