@@ -55,7 +55,7 @@ Figures download(const MakeModel& make, bool driverKnown, int size, double drain
     const std::unique_ptr<drivesim::PortModel> model = make(s.tp.time, driverKnown);
     s.tp.serial.setModel(model.get());
     s.tp.serial.setOutputPolicy(driverKnown ? model->driverPolicy() : OutputPolicy{});
-    s.tp.serial.setOpenResult(1, 0);
+    s.tp.serial.setOpenResult(1, CommError::None);
     SimulatedDriveLink drive(s.tp, o);
     s.session.Form_Load();
     const QString path = home.filePath(QStringLiteral("Flash.E"));
