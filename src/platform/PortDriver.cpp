@@ -1,8 +1,8 @@
 #include "PortDriver.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
+
+#include "SerialAdapters.h"
 
 namespace kestrel {
 
@@ -52,14 +52,8 @@ OutputPolicy outputPolicyFor(const QString& driver) {
     return {};
 }
 
-QString ttyDriver(const QString& sysfsRoot, const QString& ttyName) {
-    if (ttyName.isEmpty() || ttyName.contains(QLatin1Char('/'))) {
-        return {};
-    }
-    const QFileInfo link(
-        QDir(sysfsRoot).filePath(QStringLiteral("class/tty/%1/device/driver").arg(ttyName)));
-    const QString target = link.symLinkTarget();
-    return target.isEmpty() ? QString() : QFileInfo(target).fileName();
+OutputPolicy outputPolicyOf(const QString& sysRoot, const QString& ttyName) {
+    return outputPolicyFor(describeSerialDevice(sysRoot, QString(), ttyName).driver);
 }
 
 int queuedBytes(int count, const OutputPolicy& policy) {

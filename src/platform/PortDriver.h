@@ -32,10 +32,9 @@ struct OutputPolicy {
 // not known here keeps the default.
 OutputPolicy outputPolicyFor(const QString& driver);
 
-// The driver behind /dev/`ttyName`, from `sysfsRoot`/class/tty/`ttyName`/
-// device/driver (a symbolic link to the driver's folder); empty when sysfs
-// does not say (a pseudo-terminal has no device).
-QString ttyDriver(const QString& sysfsRoot, const QString& ttyName);
+// The policy for /dev/`ttyName` by its driver as sysfs at `sysRoot` names
+// it; a pseudo-terminal has no device there and keeps the default.
+OutputPolicy outputPolicyOf(const QString& sysRoot, const QString& ttyName);
 
 // How many bytes a count taken under `policy` stands for at the least.
 int queuedBytes(int count, const OutputPolicy& policy);

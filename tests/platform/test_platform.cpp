@@ -163,8 +163,8 @@ class PlatformTest : public QObject {
             QVERIFY(QFile::link("../../../../bus/usb-serial/drivers/" + driver,
                                 sys.filePath("class/tty/ttyX0/device/driver")));
         }
-        QCOMPARE(ttyDriver(sys.path(), "ttyX0"), driver);
-        const OutputPolicy policy = outputPolicyFor(driver);
+        const OutputPolicy policy = outputPolicyOf(sys.path(), "ttyX0");
+        QCOMPARE(policy, outputPolicyFor(driver));
         QTEST(policy.writeAhead, "writeAhead");
         QTEST(policy.chipXonXoff, "chipXonXoff");
         QTEST(drainSleep(1280, 10.0 / 115200, 5.0, policy) * 1e6, "sleepMicros");

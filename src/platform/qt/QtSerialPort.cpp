@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "../ComPorts.h"
+#include "../SerialAdapters.h"
 #include "../SerialSettings.h"
 
 #ifdef Q_OS_UNIX
@@ -60,11 +61,6 @@ bool isTerminalDevice(const QString& path) {
     Q_UNUSED(path);
     return true;
 #endif
-}
-
-OutputPolicy outputPolicyOf(const QString& path, const QString& sysfsRoot) {
-    const QString device = QFileInfo(path).canonicalFilePath();
-    return outputPolicyFor(ttyDriver(sysfsRoot, QFileInfo(device).fileName()));
 }
 
 namespace {
@@ -124,7 +120,9 @@ CommError QtSerialPort::open(int portNumber, const QString& settings, int handsh
         }
         return error;
     }
-    policy_ = outputPolicyOf(path);
+    // Through symbolic links such as /dev/serial/by-id/... to the tty's name.
+    policy_ =
+        outputPolicyOf(sysfsRoot(), QFileInfo(QFileInfo(path).canonicalFilePath()).fileName());
     applySettings(settings);
     setHandshaking(handshaking);
     // A USB port whose writer may run ahead of the line is paced like a pty,
