@@ -180,6 +180,7 @@ def serial_run(b, label, host_command, firmware_file, extra_sim=(), env=None):
     spread = f"median {counts[len(counts) // 2]}, 90th pct {counts[len(counts) * 9 // 10]}" \
         if counts else "no XON"
     return {"seconds": seconds, "cpu": cpu, "after_xoff": field(verdict, "after-xoff", int),
+            "written_after_xoff": field(verdict, "written-after-xoff", int),
             "spread": spread,
             "xoffs": field(verdict, "xoffs", int), "transcript": sim.transcript,
             "first": first, "overruns": field(verdict, "overruns", int)}
@@ -210,7 +211,10 @@ def serial_rows(b, directory):
             f"{line['cpu'] / line['seconds'] * 100:.1f} %"
         rows.append((f"serial 64 KiB, {name}", f"{line['seconds']:.3f} s",
                      f"{line['seconds'] / floor:.3f} x floor ({floor:.3f} s)", f"cpu {cpu}",
-                     f"after XOFF max {drive['after_xoff']} ({drive['spread']}; {drive['xoffs']} XOFFs, "
+                     f"after XOFF max {drive['after_xoff']} ({drive['spread']}; "
+                     + ("" if drive["written_after_xoff"] is None or name == "cat" else
+                        f"written after it: max {drive['written_after_xoff']}; ")
+                     + f"{drive['xoffs']} XOFFs, "
                      f"{drive['overruns']} overruns"
                      + ("" if name == "cat" else f", {drive['seconds']:.2f} s drive-bound") + ")"))
     return rows, runs
@@ -408,7 +412,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--plot")
-    parser.add_argument("--only", choices=["serial", "ethernet", "waits", "start"])
+    parser.add_argument("--only", choices=["serial", "ethernet", "waits", "start", "ports"])
     args = parser.parse_args()
     bdir = os.path.abspath(args.build)
     b = {"sim": f"{bdir}/tools/drive-sim/kestrel-drive-sim",
@@ -416,7 +420,8 @@ def main():
          "stop_and_wait": f"{bdir}/bench/bench_stop_and_wait",
          "window_download": f"{bdir}/bench/bench_window_download",
          "window_start": f"{bdir}/bench/bench_window_start",
-         "delay_cpu": f"{bdir}/bench/bench_delay_cpu"}
+         "delay_cpu": f"{bdir}/bench/bench_delay_cpu",
+         "port_models": f"{bdir}/bench/bench_port_models"}
     rows, notes = [], []
     with tempfile.TemporaryDirectory() as directory:
         os.environ["XDG_CONFIG_HOME"] = os.path.join(directory, "xdg-config")
@@ -433,7 +438,11 @@ def main():
         if args.only in (None, "start"):
             rows += start_rows(b, directory)
             rows += big_file_row(b, directory)
-    widths = [max(len(r[i]) for r in rows) for i in range(5)]
+        if args.only in (None, "ports"):
+            # Simulated time: its own table, whatever the machine's load.
+            notes.append(subprocess.run([b["port_models"]], capture_output=True, text=True,
+                                        check=True).stdout)
+    widths = [max(len(r[i]) for r in rows) for i in range(5)] if rows else []
     for r in rows:
         print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
     for n in notes:

@@ -252,6 +252,11 @@ void DownloadSequence::prepare() {
     progressMaximum_ = outcome_.imageBytes;
     report_.setProgress(0, progressMaximum_);
     s_.download.TransmitHold = false;
+    if (!ethernet() && port_.outputPolicy().chipXonXoff) {
+        // The adapter stops within a byte of the drive's XOFF, sooner than
+        // the host can hear it; leaveTransfer() turns this off again.
+        port_.setHandshaking(Handshaking::XonXoff);
+    }
     s_.download.BlockCount = s_.download.LastDotBlock = 0;
     file_.seek(imageStart_);
 }

@@ -39,16 +39,20 @@ BlockResult SerialBlockSender::send(QByteArrayView block) {
 }
 
 BlockResult SerialBlockSender::waitForOutputQueue() {
+    const OutputPolicy policy = port_.outputPolicy();
+    // Where the adapter obeys the drive's XOFF itself the kernel keeps it
+    // from us: a hold then shows only as output that does not drain.
+    const double limit = policy.chipXonXoff ? HoldLimit : OutputWait;
     const double start = now();
-    while (port_.bytesQueuedForOutput() > 0) {
+    while (queuedBytes(port_.bytesQueuedForOutput(), policy) > policy.writeAhead) {
         if (stopping()) {
             return BlockResult::Stopped;
         }
-        if (now() - start > OutputWait) {
+        if (now() - start > limit) {
             report_.appendStatus(kSendTimedOut);
             return BlockResult::SendTimeout;
         }
-        port_.waitForOutputDrained(start + OutputWait - now());
+        port_.waitForOutputDrained(start + limit - now());
         waits_.pump().processPending();
     }
     return BlockResult::Delivered;

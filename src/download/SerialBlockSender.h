@@ -12,7 +12,9 @@ namespace kestrel {
 
 // A block over the serial line: byte by byte, each once the port's output
 // queue is empty, so that the drive's XOFF takes effect within a byte; an
-// XOFF holds the sender until XON, for 10 s at the most.
+// XOFF holds the sender until XON, for 10 s at the most. What "empty" means
+// comes from the port's driver (OutputPolicy): a USB port may keep a few
+// bytes queued, and an adapter that pauses on XOFF itself holds the line.
 class SerialBlockSender {
   public:
     static constexpr double OutputWait = 5.0;  // for the output queue to empty

@@ -114,6 +114,10 @@ void SerialSide::deliver(char byte, int rate) {
         }
         return;
     }
+    if (byte == kXoff && held_) {
+        xoffDelivered_ = true;
+        xoffDeliveredAt_ = core_.now();
+    }
     core_.transport.deliverSerialByte(byte);
 }
 
@@ -129,7 +133,7 @@ void SerialSide::hostBitRateChanged(int bitRate) {
 void SerialSide::hostBytes(const QByteArray& in, int sentAtBitRate) {
     if (options_.lineRate <= 0) {
         for (char byte : in) {
-            byteIn(byte, sentAtBitRate);
+            byteIn(byte, sentAtBitRate, hostSawXoff());
         }
         return;
     }
@@ -137,17 +141,28 @@ void SerialSide::hostBytes(const QByteArray& in, int sentAtBitRate) {
     // before it at the soonest.
     for (char byte : in) {
         hostLineFreeAt_ = std::max(hostLineFreeAt_, core_.now()) + characterTime(options_.lineRate);
-        core_.scheduler.at(hostLineFreeAt_, [this, byte, sentAtBitRate, due = hostLineFreeAt_] {
+        core_.scheduler.at(hostLineFreeAt_, [this, byte, sentAtBitRate, due = hostLineFreeAt_,
+                                             inHold = hostSawXoff()] {
             // A real clock runs a burst of arrivals late; the drive goes by
             // the line's time, so its figures are the line's, not the host's.
             core_.lineTime = due;
-            byteIn(byte, sentAtBitRate);
+            byteIn(byte, sentAtBitRate, inHold);
             core_.lineTime.reset();
         });
     }
 }
 
-void SerialSide::byteIn(char byte, int sentAtBitRate) {
+bool SerialSide::holdingHost() const {
+    return held_ && core_.now() > xoffReachedHost_ + kEpsilon;
+}
+
+// The host wrote a byte after the drive's XOFF was there for it to read: on a
+// real clock the XOFF may reach the pty later than its emulated stop bit.
+bool SerialSide::hostSawXoff() const {
+    return holdingHost() && xoffDelivered_ && core_.now() > xoffDeliveredAt_ + kEpsilon;
+}
+
+void SerialSide::byteIn(char byte, int sentAtBitRate, bool writtenInHold) {
     if (core_.mode == DriveMode::Hung) {
         if (core_.reception) {
             core_.reception->lastArrival = core_.now();
@@ -169,7 +184,7 @@ void SerialSide::byteIn(char byte, int sentAtBitRate) {
         byte = '\0';
     }
     if (core_.mode == DriveMode::BootLoader) {
-        imageByte(byte, garbled, lost);
+        imageByte(byte, garbled, lost, writtenInHold);
     } else if (!lost) {
         commandByte(byte);
     }
@@ -237,7 +252,7 @@ Reception& SerialSide::reception() {
     return r;
 }
 
-void SerialSide::imageByte(char byte, bool garbled, bool lost) {
+void SerialSide::imageByte(char byte, bool garbled, bool lost, bool writtenInHold) {
     if (core_.reception && core_.reception->link != Link::Serial) {
         return;
     }
@@ -247,8 +262,11 @@ void SerialSide::imageByte(char byte, bool garbled, bool lost) {
     const qint64 offset = r.bytesArrived++;
     // Counted from the XOFF's stop bit on: what was already on the line then
     // is no measure of how fast the host noticed.
-    if (held_ && core_.now() > xoffReachedHost_ + kEpsilon) {
+    if (holdingHost()) {
         r.mostBytesAfterXoff = std::max(r.mostBytesAfterXoff, ++r.bytesAfterXoff);
+        if (writtenInHold) {
+            r.mostWrittenAfterXoff = std::max(r.mostWrittenAfterXoff, ++r.writtenAfterXoff);
+        }
     }
     if (garbled) {
         ++r.lineErrors;
@@ -290,11 +308,12 @@ void SerialSide::storeImageByte(Reception& r, char byte, qint64 offset) {
     if (!held_ && fill_ + kEpsilon >= options_.xoffLevel) {
         held_ = true;
         ++r.xoffs;
-        r.bytesAfterXoff = 0;
+        r.bytesAfterXoff = r.writtenAfterXoff = 0;
         note(TranscriptEntry::Kind::ToHost,
              QStringLiteral("XOFF after %1 bytes").arg(r.received.size()));
         sendAt(core_.now(), QByteArray(1, kXoff));
         xoffReachedHost_ = lineFreeAt_;
+        xoffDelivered_ = false;
         scheduleXon();
     }
 }

@@ -41,11 +41,15 @@ class SerialSide {
     void sendPacket(const QByteArray& packet, const QString& name);
     void sendAt(double notBefore, const QByteArray& bytes);
     void deliver(char byte, int rate);
-    void byteIn(char byte, int sentAtBitRate);
+    // `writtenInHold`: the host wrote the byte after the drive's XOFF had
+    // reached it, and before the XON.
+    void byteIn(char byte, int sentAtBitRate, bool writtenInHold);
+    bool holdingHost() const;
+    bool hostSawXoff() const;
     void commandByte(char byte);
     void handleCommand(const QByteArray& command);
     Reception& reception();
-    void imageByte(char byte, bool garbled, bool lost);
+    void imageByte(char byte, bool garbled, bool lost, bool writtenInHold);
     void storeImageByte(Reception& r, char byte, qint64 offset);
     void updateFill();
     void scheduleXon();
@@ -65,6 +69,8 @@ class SerialSide {
     double fillTime_ = 0.0;
     bool held_ = false;
     double xoffReachedHost_ = 0.0;
+    bool xoffDelivered_ = false;  // the XOFF has been handed to the host's side
+    double xoffDeliveredAt_ = 0.0;
 };
 
 }  // namespace kestrel::drivesim

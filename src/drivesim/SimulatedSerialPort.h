@@ -4,8 +4,10 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <vector>
 
+#include "PortModels.h"
 #include "Scheduler.h"
 #include "platform/SerialPort.h"
 
@@ -35,6 +37,11 @@ class SimulatedSerialPort final : public SerialPort {
     void setOpenResult(int portNumber, CommError error) { openResults_[portNumber] = error; }
     void setOtherPortsOpenResult(CommError error) { otherPortsResult_ = error; }
     void setPeer(SerialPeer* peer) { peer_ = peer; }
+    // The kind of port between the host and the line (none: an ideal one,
+    // whose count falls as each byte leaves), and what the driver lookup
+    // tells the host about it.
+    void setModel(PortModel* model);
+    void setOutputPolicy(const OutputPolicy& policy) { policy_ = policy; }
 
     // The drive side: bytes arrive at the host's port now.
     void receiveFromDrive(const QByteArray& bytes);
@@ -57,7 +64,7 @@ class SimulatedSerialPort final : public SerialPort {
     int portNumber() const override { return portNumber_; }
     QString settings() const override { return settings_; }
     bool setSettings(const QString& settings) override;
-    void setHandshaking(int mode) override { handshaking_ = mode; }
+    void setHandshaking(int mode) override;
     void setBreak(bool on) override { break_ = on; }
     QByteArray read(int maxBytes) override;
     void write(const QByteArray& bytes) override;
@@ -65,17 +72,27 @@ class SimulatedSerialPort final : public SerialPort {
     // Runs the line until a byte is waiting or `seconds` have passed;
     // delivers no notification.
     void waitForBytes(double seconds) override;
-    int bytesQueuedForOutput() override { return queued_; }
+    int bytesQueuedForOutput() override;
     void waitForOutputDrained(double seconds) override;
     int lastEvent() const override { return lastEvent_; }
+    OutputPolicy outputPolicy() const override { return policy_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }
     // How often a reader blocked in waitForBytes (a reader that spins does not).
     long long blockingWaits = 0;
+    // How often a writer slept in waitForOutputDrained on a modelled port.
+    long long drainSleeps = 0;
 
   private:
+    void arrived(const QByteArray& bytes);
+    void sentToDrive(char byte, const QString& settings);
+    double characterTime() const;
+    void letHiddenBytesOut();
+
     HostScheduler& time_;
+    PortModel* model_ = nullptr;
+    OutputPolicy policy_;
     SerialPeer* peer_ = nullptr;
     QMap<int, CommError> openResults_;
     CommError otherPortsResult_ = CommError::InvalidPortNumber;
@@ -88,6 +105,9 @@ class SimulatedSerialPort final : public SerialPort {
     QByteArray transmitted_;
     int queued_ = 0;
     double lineFreeAt_ = 0.0;
+    double pacedLineFreeAt_ = 0.0;
+    std::deque<QString> writtenUnder_;  // the settings of each byte the model holds  // the line as
+                                        // a writer that paces itself reckons it
     int generation_ = 0;
     int lastEvent_ = CommEvent::None;
     bool noticePending_ = false;

@@ -18,6 +18,7 @@ Verdict judge(const Reception& r, const FirmwareFile* expected, double time) {
     v.lineErrors = r.lineErrors;
     v.xoffsSent = r.xoffs;
     v.mostBytesAfterXoff = r.mostBytesAfterXoff;
+    v.mostWrittenAfterXoff = r.mostWrittenAfterXoff;
     v.hostBitRate = r.hostBitRate;
     v.errorSent = r.errorSent;
     v.stopped = r.stopped;
@@ -65,6 +66,9 @@ QString Verdict::describe() const {
     text += QStringLiteral(" error-sent=%1 stopped=%2 seconds=%3")
                 .arg(yesNo(errorSent), yesNo(stopped))
                 .arg(seconds, 0, 'f', 6);
+    if (link == Link::Serial) {
+        text += QStringLiteral(" written-after-xoff=%1").arg(mostWrittenAfterXoff);
+    }
     return text;
 }
 

@@ -26,6 +26,8 @@ struct Reception {
     int xoffs = 0;
     int bytesAfterXoff = 0;  // since the last XOFF reached the host
     int mostBytesAfterXoff = 0;
+    int writtenAfterXoff = 0;  // of those, written by the host after the XOFF reached it
+    int mostWrittenAfterXoff = 0;
     int hostBitRate = 0;
     bool errorSent = false;
     bool stopped = false;
@@ -50,7 +52,11 @@ struct Verdict {
     int lineErrors = 0;           // bytes garbled by a bit-rate mismatch
     int xoffsSent = 0;
     int mostBytesAfterXoff = 0;  // image bytes in after an XOFF had reached the host, before XON
-    int hostBitRate = 0;         // the host's bit rate when the image began (0: unknown)
+    // Of those, the bytes the host wrote after the XOFF had reached it: with
+    // a line rate emulated (a pty), what the emulated line still held then
+    // was written before, and is the emulation's, not the host's reaction.
+    int mostWrittenAfterXoff = 0;
+    int hostBitRate = 0;  // the host's bit rate when the image began (0: unknown)
     bool errorSent = false;
     bool stopped = false;
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <functional>
 
+#include "PortDriver.h"
+
 namespace kestrel {
 
 // Error numbers a failed opening is classified into; the window's messages are
@@ -69,6 +71,8 @@ class SerialPort {
     // whose queue drains with its clock (a double) need not wait here.
     virtual void waitForOutputDrained(double seconds) { (void)seconds; }
     virtual int lastEvent() const = 0;
+    // How its output count is to be read, by the driver behind the port.
+    virtual OutputPolicy outputPolicy() const { return {}; }
 
     // Called on the UI thread, from the event loop, when bytes have arrived.
     virtual void setReceiveHandler(std::function<void()> handler) = 0;

@@ -52,6 +52,22 @@ struct Rig : TestSession {
         tp.time.after(0.001, poll);
     }
 
+    // The port is of the kind `driver` names, and the host knows it.
+    void portOfDriver(const QString& driver) {
+        using drivesim::UsbSerialAdapter;
+        if (driver == "serial8250") {
+            model = std::make_unique<drivesim::Uart16550>(tp.time);
+        } else if (driver == "cdc_acm") {
+            model = std::make_unique<drivesim::CdcAcmDevice>(tp.time);
+        } else if (!driver.isEmpty()) {
+            model = std::make_unique<UsbSerialAdapter>(
+                tp.time, UsbSerialAdapter::Chip{driver, 1e-3, 16e-3, 256, driver == "ftdi_sio"});
+        }
+        tp.serial.setModel(model.get());
+        tp.serial.setOutputPolicy(model ? model->driverPolicy() : OutputPolicy{});
+    }
+
+    std::unique_ptr<drivesim::PortModel> model;
     SimulatedDriveLink drive;
     std::list<std::function<void()>> polls;
 };
@@ -221,6 +237,18 @@ class DownloadTest : public QObject {
         serial("SA refused", "S?", 300, kFailed, 300, "Download not saved\r\n", "1.07");
         serial("XOFF never lifted", "xoff", 4000, "Timeout waiting to send data to drive", -1,
                "Timed Out waiting to send Data");
+        // On the ports technicians use; "on DRIVER" names the port's driver.
+        // The drive takes 8000 bytes/s: each keeps up with it, and the last
+        // bytes are on the wire before the line goes back to 9600.
+        saved("16550 UART", "v5 on serial8250", 16 * 256 + 1, "1.07D");
+        saved("CDC-ACM: its count in whole buffers", "v5 on cdc_acm", 16 * 256 + 1, "1.07D");
+        saved("FTDI: it pauses on XOFF itself", "v5 on ftdi_sio", 16 * 256 + 1, "1.07D");
+        serial("FTDI: the drive's E still seen", "error on ftdi_sio", 2000,
+               "Drive sent back an error code", -1, "E");
+        // The adapter swallows the XOFF: the hold shows as output that does
+        // not drain, for 10 s.
+        serial("FTDI: XOFF never lifted", "xoff on ftdi_sio", 4000,
+               "Timeout waiting to send data to drive", -1, "Timed Out waiting to send Data");
         serial("no file chosen", "noFile", 300, "No Firmware Download File was selected", 0, "");
         // Under 8 bytes a file is empty whatever it holds.
         refused("7 bytes", "1.07\r\n\x01", "The Firmware file was empty");
@@ -256,6 +284,8 @@ class DownloadTest : public QObject {
         QFETCH(bool, ethernet);
         QFETCH(QString, situation);
         QFETCH(QByteArray, file);
+        const QString driver = situation.section(QStringLiteral(" on "), 1);
+        situation = situation.section(QStringLiteral(" on "), 0, 0);
         drivesim::DriveOptions o;
         o.bootLoaderVersion = situation == "v2" ? 2 : 5;
         o.bootEntryDelay = situation == "v5" ? 0.45 : o.bootEntryDelay;  // of 0.5 s waited
@@ -272,6 +302,7 @@ class DownloadTest : public QObject {
         // The drive takes the image but keeps the revision it had.
         QByteArray kept = file;
         Rig rig(o, situation == "oldRevision" ? kept.replace(0, 4, "1.05") : file, ethernet);
+        rig.portOfDriver(driver);
         const QString path = home.filePath(QStringLiteral("Flash.E"));
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size() && out.flush());
@@ -358,6 +389,17 @@ class DownloadTest : public QObject {
         rig.session.Delay(ethernet ? 1500 : 0);  // the drive's second of quiet ends the image
         const bool delivered = ethernet ? atLeast < 5 : message == kComplete || message == kFailed;
         QVERIFY2(rig.confirmed() == delivered, qPrintable(rig.drive.transcriptText()));
+        if (rig.model && delivered) {
+            // As fast as the drive takes the image, and after its XOFF no more
+            // bytes than the port lets through: the UART's FIFO and receive
+            // time-out, a CDC device's 1 ms, none past an adapter that pauses.
+            const drivesim::Verdict& v = rig.drive.drive().verdicts().front();
+            const std::map<QString, int> afterXoff = {
+                {"serial8250", 8}, {"cdc_acm", 40}, {"ftdi_sio", 1}};
+            QVERIFY2(v.seconds < static_cast<double>(v.bytesReceived) / 7000 && v.xoffsSent > 0 &&
+                         v.mostBytesAfterXoff <= afterXoff.at(driver),
+                     qPrintable(v.describe()));
+        }
         const DownloadOutcome& outcome = SessionProbe(rig.session).lastOutcome();
         QFETCH(int, sent);
         QVERIFY(sent < 0 || (ethernet ? rig.session.downloadState().DataPacketsSent

@@ -169,6 +169,38 @@ class PlatformTest : public QObject {
         }
     }
 
+    // The driver behind a device, from a sysfs tree, decides how the output
+    // count is read; a device sysfs does not know (a pty) keeps the default.
+    void readsTheDriverFromSysfs_data() {
+        QTest::addColumn<QString>("driver");  // the link's last element; "": no device
+        QTest::addColumn<int>("writeAhead");
+        QTest::addColumn<bool>("chipXonXoff");
+        // How long a writer that sees a count of 1280 sleeps at 115200 bit/s.
+        QTest::addColumn<double>("sleepMicros");
+        QTest::newRow("pty") << "" << 0 << false << 2000.0;
+        QTest::newRow("unknown driver") << "dw-apb-uart" << 0 << false << 2000.0;
+        QTest::newRow("16550") << "serial8250" << 0 << false << 2000.0;
+        QTest::newRow("FTDI") << "ftdi_sio" << 24 << true << 2000.0;
+        QTest::newRow("CH341") << "ch341" << 20 << false << 2000.0;
+        // One byte in one buffer: within the bytes it may write ahead.
+        QTest::newRow("CDC-ACM") << "cdc_acm" << 12 << false << 0.0;
+    }
+    void readsTheDriverFromSysfs() {
+        QFETCH(QString, driver);
+        QTemporaryDir sys;
+        QVERIFY(QDir(sys.path()).mkpath("class/tty/ttyX0/device") &&
+                QDir(sys.path()).mkpath("bus/usb-serial/drivers/" + driver));
+        if (!driver.isEmpty()) {
+            QVERIFY(QFile::link("../../../../bus/usb-serial/drivers/" + driver,
+                                sys.filePath("class/tty/ttyX0/device/driver")));
+        }
+        const OutputPolicy policy = outputPolicyOf(sys.path(), "ttyX0");
+        QCOMPARE(policy, outputPolicyFor(driver));
+        QTEST(policy.writeAhead, "writeAhead");
+        QTEST(policy.chipXonXoff, "chipXonXoff");
+        QTEST(drainSleep(1280, 10.0 / 115200, 5.0, policy) * 1e6, "sleepMicros");
+    }
+
     void settingsReachTheLine() {
         // What the port set on the line: a pty keeps eight bits and clears the
         // parity enable, but shows the rate, odd parity, stop bits and XON/XOFF.

@@ -145,11 +145,23 @@ CommError QtSerialPort::open(int portNumber, const QString& settings, int handsh
         }
         return error;
     }
+    // Through symbolic links such as /dev/serial/by-id/... to the tty's name.
+    policy_ =
+        outputPolicyOf(sysfsRoot(), QFileInfo(QFileInfo(path).canonicalFilePath()).fileName());
     applySettings(settings);
     setHandshaking(handshaking);
     notice_ = lowLatencyNotice(sysfsRoot(), QFileInfo(path).fileName(),
                                [this] { return askLowLatency(port_.handle()); });
-    pacing_.restart(pacingFor(port_.handle()));
+    // A USB port whose writer may run ahead of the line is paced like a pty,
+    // so that its adapter's buffer, which no count shows, stays short.
+    const WritePacing::Kind kind = pacingFor(port_.handle());
+    pseudoTerminal_ = kind == WritePacing::Kind::LineRate;
+    if (pseudoTerminal_) {
+        pacing_.restart(kind, kPtyWindow, kPtyResume);
+    } else {
+        pacing_.restart(policy_.writeAhead > 0 ? WritePacing::Kind::LineRate : kind,
+                        policy_.writeAhead, policy_.writeAhead);
+    }
     return CommError::None;
 }
 
@@ -160,8 +172,27 @@ void QtSerialPort::close() {
 }
 
 bool QtSerialPort::setSettings(const QString& settings) {
+    letHiddenBytesOut();
     settings_ = settings;
     return !port_.isOpen() || applySettings(settings);
+}
+
+// A new bit rate takes effect at once, on bytes still in the UART's FIFO or
+// the adapter's buffer too: they get their time to leave first (at most
+// 0.1 s for the count to fall, then the time the hidden bytes take).
+void QtSerialPort::letHiddenBytesOut() {
+    if (!port_.isOpen() || policy_.hiddenBytes <= 0) {
+        return;
+    }
+    for (int ms = 0; ms < 100 && bytesQueuedForOutput() > 0; ++ms) {
+        sleepPrecisely(0.001);
+    }
+    sleepPrecisely(hiddenBytesTime(policy_, characterTime()));
+}
+
+double QtSerialPort::characterTime() const {
+    const std::optional<LineSettings> line = parseLineSettings(settings_);
+    return line ? characterSeconds(*line) : 10.0 / 9600;
 }
 
 bool QtSerialPort::applySettings(const QString& settings) {
@@ -280,23 +311,16 @@ int QtSerialPort::bytesQueuedForOutput() {
     if (port_.bytesToWrite() > 0) {
         port_.flush();
     }
-    // Nothing to count on a paced device: spare the call, made once for
-    // every byte of an image.
-    return static_cast<int>(port_.bytesToWrite()) + (pacing_.paced() ? 0 : kernelBytes(TIOCOUTQ));
+    // Nothing to count on a pty: spare the call, made once for every byte of
+    // an image.
+    return static_cast<int>(port_.bytesToWrite()) + (pseudoTerminal_ ? 0 : kernelBytes(TIOCOUTQ));
 }
 
 void QtSerialPort::waitForOutputDrained(double seconds) {
-    const int queued = bytesQueuedForOutput();
-    if (queued <= 0 || !(seconds > 0)) {
-        return;
+    if (const double sleep = drainSleep(bytesQueuedForOutput(), characterTime(), seconds, policy_);
+        sleep > 0) {
+        sleepPrecisely(sleep);
     }
-    // Half the time the queue takes to reach the line, so the caller looks
-    // twice per character and the next byte follows closely; at most 2 ms,
-    // so that events still flow when the queue does not move (a line held
-    // by flow control).
-    const std::optional<LineSettings> line = parseLineSettings(settings_);
-    const double perByte = line ? characterSeconds(*line) : 10.0 / 9600;
-    sleepPrecisely(std::min({seconds, std::max(queued * perByte / 2, 20e-6), 0.002}));
 }
 
 void QtSerialPort::onReadyRead() {

@@ -41,6 +41,7 @@ class QtSerialPort final : public SerialPort {
     int bytesQueuedForOutput() override;
     void waitForOutputDrained(double seconds) override;
     int lastEvent() const override { return lastEvent_; }
+    OutputPolicy outputPolicy() const override { return policy_; }
     void setReceiveHandler(std::function<void()> handler) override {
         handler_ = std::move(handler);
     }
@@ -53,6 +54,8 @@ class QtSerialPort final : public SerialPort {
     void pullFromDevice(int timeoutMs = 0);
     int kernelBytes(unsigned long request) const;
     bool applySettings(const QString& settings);
+    double characterTime() const;
+    void letHiddenBytesOut();
 
     const SettingsStore& store_;
     QSerialPort port_;
@@ -62,6 +65,8 @@ class QtSerialPort final : public SerialPort {
     bool pulling_ = false;
     bool notifyPosted_ = false;
     WritePacing pacing_;
+    bool pseudoTerminal_ = false;  // reports no output queue at all
+    OutputPolicy policy_;          // by the driver behind the device
     std::function<void()> handler_;
     QString notice_;
 };

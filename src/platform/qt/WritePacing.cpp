@@ -18,10 +18,6 @@ namespace kestrel {
 
 namespace {
 
-// Longest a write waits for the emulated line: enough for one byte at 9600
-// bit/s, short enough that a long write never stalls the window.
-constexpr double kLongestPace = 0.002;
-
 double monotonicSeconds() {
 #ifdef Q_OS_UNIX
     timespec ts{};
@@ -35,12 +31,7 @@ double monotonicSeconds() {
 }  // namespace
 
 double WritePacing::holdAfterWrite(qsizetype bytes, double now) {
-    if (!paced() || !(characterTime_ > 0)) {
-        return 0.0;
-    }
-    lineFreeAt_ = std::max(lineFreeAt_, now) + static_cast<double>(bytes) * characterTime_;
-    const double wait = lineFreeAt_ - characterTime_ - now;
-    return wait > 0 && wait <= kLongestPace ? wait : 0.0;
+    return paced() ? paceWrite(lineFreeAt_, bytes, now, characterTime_, window_, resume_) : 0.0;
 }
 
 void WritePacing::afterWrite(qsizetype bytes) {

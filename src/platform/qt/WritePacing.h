@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QtGlobal>
+#include <algorithm>
+
+#include "../PortDriver.h"
 
 namespace kestrel {
 
@@ -20,9 +23,13 @@ class WritePacing {
   public:
     enum class Kind { None, LineRate };  // None: a real line paces its writer
 
-    // At every opening: the device's kind, on an idle line.
-    void restart(Kind kind) {
+    // At every opening: the device's kind, on an idle line, how many bytes
+    // besides the one on the line a write may leave ahead of it, and how few
+    // once the writer has had to wait.
+    void restart(Kind kind, int window = 0, int resume = 0) {
         kind_ = kind;
+        window_ = window;
+        resume_ = std::min(resume, window);
         lineFreeAt_ = 0.0;
     }
     bool paced() const { return kind_ == Kind::LineRate; }
@@ -38,9 +45,20 @@ class WritePacing {
 
   private:
     Kind kind_ = Kind::None;
+    int window_ = 0;
+    int resume_ = 0;
     double characterTime_ = 0.0;
     double lineFreeAt_ = 0.0;  // monotonic seconds: the emulated line is idle
 };
+
+// On a pty the writer sleeps once for several bytes rather than once a byte
+// (a wake-up costs more than a character's time of CPU): it may run this
+// many bytes ahead of the emulated line, and sleeps until only a few are.
+// It still reads the drive's input before every byte, so it writes nothing
+// after it has read an XOFF; the bytes ahead are the pty's, as a UART's FIFO
+// holds its own.
+inline constexpr int kPtyWindow = 16;
+inline constexpr int kPtyResume = 4;
 
 // Unix98 pseudo-terminal slaves have majors 136 to 143.
 bool isPseudoTerminalMajor(unsigned int deviceMajor);
