@@ -175,7 +175,7 @@ class FlashProgramTest : public QObject {
             QCOMPARE(flash.err.count("progress "), 10);
             QVERIFY(flash.err.contains("progress 100%\n"));
         }
-        QVERIFY(!lockHeld(sim.ptyPath) && !lockHeld(quiet.path));
+        QVERIFY(!lockHeld(sim.ptyPath, flash.pid) && !lockHeld(quiet.path, flash.pid));
         QFile settings(flash.settingsFile());  // byte for byte as it was
         QVERIFY(settings.open(QIODevice::ReadOnly));
         QCOMPARE(settings.readAll(), ini);

@@ -31,9 +31,10 @@ class UpdaterProcessTest : public QObject {
 
         // The port is open once QSerialPort has taken its lock.
         QTRY_VERIFY_WITH_TIMEOUT(lockHeld(pty.path), 10000);
-        ::kill(static_cast<pid_t>(updater.processId()), signalNumber);
+        const qint64 pid = updater.processId();
+        ::kill(static_cast<pid_t>(pid), signalNumber);
         QCOMPARE(home.finish(10000), 0);
-        QVERIFY(!lockHeld(pty.path));
+        QVERIFY(!lockHeld(pty.path, pid));
         QSettings saved(home.settingsFile(), QSettings::IniFormat);
         QCOMPARE(saved.value("Startup/CommPort").toString(), QStringLiteral("1"));
     }

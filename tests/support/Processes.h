@@ -3,6 +3,8 @@
 // kestrel-drive-sim and kestrel-flash as processes, for the tests of whole
 // programs (the including test defines where the programs are).
 #include <fcntl.h>
+#include <signal.h>
+#include <cerrno>
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -24,8 +26,16 @@ struct QuietPty {
 };
 
 // QSerialPort's lock file for a device: /dev/pts/7 is locked as LCK..pts_7.
-inline bool lockHeld(QString device) {
-    return QFile::exists("/var/lock/LCK.." + device.mid(5).replace('/', '_'));
+// A lock whose process is gone (one killed by SIGKILL, say) holds nothing:
+// the next opening takes it over; but one left by `owner`, a program that
+// should have let it go on its way out, counts.
+inline bool lockHeld(QString device, qint64 owner = 0) {
+    QFile lock("/var/lock/LCK.." + device.mid(5).replace('/', '_'));
+    if (!lock.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const qint64 pid = lock.readLine().trimmed().toLongLong();
+    return pid > 0 && (pid == owner || ::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 // kestrel-drive-sim, silent until told to power up, its transcript on
@@ -87,6 +97,7 @@ struct FlashProcess {
     void start(const QStringList& arguments) {
         process.start(KESTREL_FLASH_PATH, arguments);
         process.waitForStarted();
+        pid = process.processId();
     }
     // Reads both outputs until `text` came on one of them (--json moves the
     // status text to standard error) or the program ended.
@@ -111,6 +122,7 @@ struct FlashProcess {
 
     QTemporaryDir home;
     QProcess process;
+    qint64 pid = 0;
     QByteArray out;
     QByteArray err;
 };
