@@ -4,13 +4,13 @@
 // programs (the including test defines where the programs are).
 #include <fcntl.h>
 #include <signal.h>
-#include <cerrno>
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "Bytes.h"
 
