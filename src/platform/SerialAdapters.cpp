@@ -17,6 +17,13 @@ QString attribute(const QString& folder, const QString& name) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
+// The kernel driver of a tty's device folder: the last element of its
+// `driver` link; empty for a device sysfs does not know (a pseudo-terminal).
+QString driverOf(const QString& ttyDevice) {
+    return QFileInfo(QFileInfo(ttyDevice + QStringLiteral("/driver")).canonicalFilePath())
+        .fileName();
+}
+
 QString usbDeviceFolder(const QString& ttyDevice) {
     QString folder = QFileInfo(ttyDevice).canonicalFilePath();
     for (int level = 0; level < kLevelsToUsbDevice && !folder.isEmpty(); ++level) {
@@ -55,7 +62,7 @@ SerialAdapter describeSerialDevice(const QString& sysRoot, const QString& devRoo
     a.device = devRoot + QLatin1Char('/') + ttyName;
     const QString tty =
         sysRoot + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device");
-    a.driver = QFileInfo(QFileInfo(tty + QStringLiteral("/driver")).canonicalFilePath()).fileName();
+    a.driver = driverOf(tty);
     a.byId = byIdName(devRoot, a.device);
     const QString usb = usbDeviceFolder(tty);
     if (!usb.isEmpty()) {
@@ -114,8 +121,7 @@ QString lowLatencyNotice(const QString& sysRoot, const QString& ttyName,
                          const std::function<bool()>& askLowLatency) {
     const QString device =
         sysRoot + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device");
-    const QString driver =
-        QFileInfo(QFileInfo(device + QStringLiteral("/driver")).canonicalFilePath()).fileName();
+    const QString driver = driverOf(device);
     if (driver.isEmpty()) {
         return QString();  // a pseudo-terminal: no driver to ask, nothing held back
     }

@@ -1,5 +1,7 @@
 #include "QtUdpHub.h"
 
+#include "QtUdpSocket.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,9 +69,7 @@ void QtUdpHub::detach(const QString& address, HubUdpSocket* socket) {
 void QtUdpHub::onReadyRead() {
     while (socket_.hasPendingDatagrams()) {
         const QNetworkDatagram d = socket_.receiveDatagram();
-        bool isV4 = false;
-        const quint32 v4 = d.senderAddress().toIPv4Address(&isV4);
-        const QString sender = isV4 ? QHostAddress(v4).toString() : d.senderAddress().toString();
+        const QString sender = senderText(d.senderAddress());
         QMutexLocker lock(&mutex_);
         // Posted under the lock: a socket detaches (under the lock) before it
         // goes, and what was posted to it then goes with it.

@@ -24,6 +24,12 @@ int winsockError(QAbstractSocket::SocketError error) {
 
 }  // namespace
 
+QString senderText(const QHostAddress& sender) {
+    bool isV4 = false;
+    const quint32 v4 = sender.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : sender.toString();
+}
+
 QtUdpSocket::QtUdpSocket() {
     QObject::connect(&socket_, &QUdpSocket::readyRead, [this] { onReadyRead(); });
 }
@@ -63,10 +69,7 @@ ReceivedDatagram QtUdpSocket::readDatagram() {
 
 ReceivedDatagram QtUdpSocket::receive() {
     const QNetworkDatagram d = socket_.receiveDatagram();
-    QHostAddress sender = d.senderAddress();
-    bool isV4 = false;
-    const quint32 v4 = sender.toIPv4Address(&isV4);
-    return {d.data(), isV4 ? QHostAddress(v4).toString() : sender.toString()};
+    return {d.data(), senderText(d.senderAddress())};
 }
 
 void QtUdpSocket::onReadyRead() {

@@ -5,7 +5,13 @@
 
 #include "../UdpSocket.h"
 
+class QHostAddress;
+
 namespace kestrel {
+
+// A datagram's sender as the system writes addresses: an IPv4 sender that
+// reached a dual-stack socket is given as 127.0.0.1, not ::ffff:127.0.0.1.
+QString senderText(const QHostAddress& sender);
 
 // Winsock1 on QUdpSocket. Each arriving datagram raises the arrival handler
 // once, as the socket control's data-arrival event did.
